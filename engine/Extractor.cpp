@@ -43,6 +43,13 @@ void AddProgress(InstallJob& job, std::uint64_t bytes) {
     job.bytesCopied += static_cast<std::int64_t>(bytes);
 }
 
+// The platform names a file by the bytes before the first zero byte, so an entry name with an inner
+// zero byte reaches the same file as its text before that byte; kept names and identity keys must
+// be formed from that part, or the ".setup-kept" suffix would vanish behind the zero.
+std::string FileNamePart(const std::string& path) {
+    return path.substr(0, path.find('\0'));
+}
+
 }  // namespace
 
 void ForceFallbackBuffer(bool force) {
@@ -67,7 +74,8 @@ platform::FileHandle CreateOutputFile(const std::string& path) {
     return platform::CreateForWriting(path);
 }
 
-bool KeepEarlierFile(InstallJob& job, const std::string& path) {
+bool KeepEarlierFile(InstallJob& job, const std::string& destination) {
+    const std::string path = FileNamePart(destination);
     if (job.createdKeys.count(PathIdentityKey(path)) != 0) {
         return true;  // ours from earlier in this run: simply replaced
     }
@@ -94,7 +102,7 @@ bool KeepEarlierFile(InstallJob& job, const std::string& path) {
 
 void RecordCreatedFile(InstallJob& job, const std::string& path) {
     job.createdFiles.push_back(path);
-    job.createdKeys.insert(PathIdentityKey(path));
+    job.createdKeys.insert(PathIdentityKey(FileNamePart(path)));
 }
 
 void ExtractVolume(const std::string& volumeName, InstallJob& job) {
