@@ -24,10 +24,17 @@ SideFileResult CopySideFile(InstallJob& job, const char* sourceName, const char*
     }
     const std::string destinationPath = JoinPath(setupState.installFolder, destinationName);
     platform::FileHandle destination = platform::kInvalidFile;
+    const std::size_t keptBefore = job.keptFiles.size();
     if (KeepEarlierFile(job, destinationPath)) {
         destination = CreateOutputFile(destinationPath);
     }
     if (destination == platform::kInvalidFile) {
+        // A skipped side file leaves the game's own copy where it was: a successful run would
+        // otherwise discard the copy that was moved aside for it.
+        if (job.keptFiles.size() != keptBefore &&
+            platform::RenameFile(job.keptFiles.back().keptPath, destinationPath) == platform::MoveResult::Moved) {
+            job.keptFiles.pop_back();
+        }
         platform::CloseFile(source);
         return SideFileResult::Skipped;
     }
@@ -137,7 +144,13 @@ void DiscardKeptFiles(InstallJob& job) {
     std::unordered_set<std::string> movedLater;
     for (auto kept = job.keptFiles.rbegin(); kept != job.keptFiles.rend(); ++kept) {
         if (movedLater.count(PathIdentityKey(kept->keptPath)) == 0) {
-            platform::RemoveFile(kept->keptPath);
+            // Only a copy with a replacement in its place may go; one whose replacement never came
+            // (its put-back failed) is the game's only copy and returns to its name instead.
+            if (platform::PathExists(kept->originalPath)) {
+                platform::RemoveFile(kept->keptPath);
+            } else {
+                platform::RenameFile(kept->keptPath, kept->originalPath);
+            }
         }
         movedLater.insert(PathIdentityKey(kept->originalPath));
     }
