@@ -79,13 +79,12 @@ bool KeepEarlierFile(InstallJob& job, const std::string& destination) {
     if (job.createdKeys.count(PathIdentityKey(path)) != 0) {
         return true;  // ours from earlier in this run: simply replaced
     }
+    // The rename comes first: on a fresh install it finds no file, which costs one call per entry.
+    // Only when it fails is the kept name looked at, since a rename never replaces its target.
     for (unsigned attempt = 0; attempt < 1000; ++attempt) {
         std::string kept = path + ".setup-kept";
         if (attempt > 0) {
             kept += std::to_string(attempt);
-        }
-        if (platform::PathExists(kept)) {
-            continue;
         }
         switch (platform::RenameFile(path, kept)) {
             case platform::MoveResult::NoSource:
@@ -94,7 +93,10 @@ bool KeepEarlierFile(InstallJob& job, const std::string& destination) {
                 job.keptFiles.push_back(KeptFile{path, kept});
                 return true;
             case platform::MoveResult::Failed:
-                return false;
+                if (!platform::PathExists(kept)) {
+                    return false;
+                }
+                break;  // that name is taken: try the next one
         }
     }
     return false;

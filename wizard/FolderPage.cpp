@@ -1,7 +1,5 @@
 #include "FolderPage.h"
 
-#include <shlobj.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -13,6 +11,7 @@
 #include "Paths.h"
 #include "ResourceIds.h"
 #include "SetupState.h"
+#include "ShellHeaders.h"
 #include "Texts.h"
 
 namespace {
@@ -177,6 +176,7 @@ bool BrowseForInstallFolder(HWND owner) {
     if (list != nullptr) {
         char path[MAX_PATH + 1] = {};
         if (SHGetPathFromIDListA(list, path)) {
+            // Exactly as the shell gives it, with no separator added.
             setupState.installFolder = AnsiToUtf8(path);
             picked = true;
         }

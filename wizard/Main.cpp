@@ -1,8 +1,6 @@
 // Entry and page loop: start-up, one modal page after another until a page stores Exit, then the
 // post-install page.
 #include <windows.h>
-#include <shellapi.h>
-#include <shlobj.h>
 
 #include <string>
 #include <vector>
@@ -13,6 +11,7 @@
 #include "Paths.h"
 #include "Platform.h"
 #include "SetupState.h"
+#include "ShellHeaders.h"
 
 namespace {
 

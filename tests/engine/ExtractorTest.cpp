@@ -178,7 +178,7 @@ TEST_F(Extractor, ExtractsRecordsInOrderAndMakesFolders) {
     ExpectNotStopped(job);
     EXPECT_TRUE(Get(job.running));
     const std::map<std::string, std::string> expected = {
-        {"readme.txt", "hello"}, {"voice/en/a.ogg", Pattern(3000)}, {"voice/jp/b.ogg", "b"},
+        {"readme.txt", "hello"}, {"voice/en/a.ogg", Pattern(3000)},       {"voice/jp/b.ogg", "b"},
         {"empty.dat", ""},       {"\xe8\xaa\x9e\xe9\x9f\xb3/c.ogg", "c"},
     };
     EXPECT_EQ(Snapshot(install), expected);
@@ -486,8 +486,17 @@ TEST_F(Extractor, MissingVolumeGivesTheReadTextWithItsPath) {
 
 TEST_F(Extractor, UnsafeNamesAreRefusedBeforeAnythingIsCreated) {
     const std::string names[] = {
-        "..\\x.txt", "../x.txt", "..", "a/../../x.txt", "a\\.. \\x.txt", "a\\...\\x.txt", "a\\. .\\x.txt",
-        "C:\\x.txt", "a.txt:stream", "a:b\\c.txt", ":",
+        "..\\x.txt",
+        "../x.txt",
+        "..",
+        "a/../../x.txt",
+        "a\\.. \\x.txt",
+        "a\\...\\x.txt",
+        "a\\. .\\x.txt",
+        "C:\\x.txt",
+        "a.txt:stream",
+        "a:b\\c.txt",
+        ":",
     };
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
