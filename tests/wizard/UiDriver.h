@@ -49,6 +49,8 @@ public:
     std::wstring setupPath() const { return folder_ + L"\\Setup.exe"; }
     bool WriteFile(const std::wstring& name, const std::string& bytes);
     bool RemoveFile(const std::wstring& name);
+    // A file put there by other means, to be removed with the rest.
+    void Adopt(const std::wstring& name) { files_.push_back(name); }
 
 private:
     std::wstring folder_;
