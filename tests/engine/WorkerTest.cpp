@@ -577,6 +577,51 @@ TEST(WorkerRun, SideFiles) {
     }
 }
 
+TEST(WorkerRun, SideFileDestinationRefused) {
+    // The game's Bin\den.dat is moved aside, then its replacement cannot be created (a first attempt
+    // and the one after the folder walk both fail): the side file is skipped and the game's copy must
+    // be back at its name, also when putting it back fails at first.
+    for (const bool putBackFails : {false, true}) {
+        SCOPED_TRACE(putBackFails ? "put-back fails once" : "put-back works");
+        ScratchFolder source;
+        ScratchFolder install;
+        Discs discs;
+        discs.volumes[0] = {{"Voice\a.wav", "a"}};
+        discs.volumes[3] = {{"Voice\b.wav", "b"}};
+        discs.denDat = "new den";
+        discs.launchIni = "new launch";
+        WriteDisc(source, discs, 0);
+        WriteDisc(source, discs, 1);
+        const Files earlier = {{"Bin/den.dat", "den of the game"}};
+        Seed(install, earlier);
+        UseFolders(source, install);
+
+        InstallJob job;
+        bool putBackRefused = false;
+        OperationLog log(&job, [&](std::size_t, const Op& op) {
+            if (op.operation == Operation::CreateForWriting && op.path == "I:Bin\\den.dat") {
+                return true;
+            }
+            if (putBackFails && !putBackRefused && op.operation == Operation::RenameFile &&
+                op.path.rfind("I:Bin\\den.dat", 0) == 0 && op.path != "I:Bin\\den.dat") {
+                putBackRefused = true;
+                return true;
+            }
+            return false;
+        });
+        StartLikeCopyPage(job);
+        PlayCopyPage(job);
+
+        EXPECT_TRUE(setupState.installSucceeded);
+        EXPECT_EQ(job.errorText, "");
+        EXPECT_EQ(putBackRefused, putBackFails);
+        EXPECT_EQ(Created(job), InstallPaths({"Voice\\a.wav", "Bin\\launch.ini", "Voice\\b.wav"}));
+        EXPECT_EQ(testfiles::Snapshot(install.path()),
+                  (Files{{"Bin/den.dat", "den of the game"}, {"Bin/launch.ini", "new launch"}, {"Voice/a.wav", "a"},
+                         {"Voice/b.wav", "b"}}));
+    }
+}
+
 TEST(WorkerRun, PathRecordedTwice) {
     // An earlier file replaced by two records, and a new path recorded twice; once the run succeeds,
     // once it fails after both replacements.
@@ -815,9 +860,10 @@ protected:
         UseFolders(source_, install);
         InstallJob job;
         lost_.clear();
+        changes_ = false;
         {
-            OperationLog log(&job, [&](std::size_t index, const Op&) {
-                CheckNothingLost(install, index);
+            OperationLog log(&job, [&](std::size_t index, const Op& op) {
+                CheckNothingLost(install, index, op);
                 return false;
             });
             StartLikeCopyPage(job);
@@ -831,8 +877,13 @@ protected:
 
     // Called inside the hook, on the worker, before each operation: were the run killed here, would
     // every earlier file survive, in place or moved aside? A successful run may let them go.
-    void CheckNothingLost(const ScratchFolder& install, std::size_t index) {
-        if (!setupState.installSucceeded && lost_.empty()) {
+    void CheckNothingLost(const ScratchFolder& install, std::size_t index, const Op& op) {
+        // Only the operation before can have changed the folder; checking after those that change
+        // files sees every state the folder passes through.
+        const bool changedBefore = changes_;
+        changes_ = op.operation == Operation::CreateForWriting || op.operation == Operation::Write ||
+                   op.operation == Operation::RemoveFile || op.operation == Operation::RenameFile;
+        if (changedBefore && !setupState.installSucceeded && lost_.empty()) {
             const std::string lost = LostEarlierFile(install, earlier_);
             if (!lost.empty()) {
                 lost_ = lost + " before operation " + std::to_string(index);
@@ -846,6 +897,7 @@ protected:
     const Files installed_ = InstalledFiles(GameFolder(), GameDiscs());
     std::vector<Op> ops_;
     std::string lost_;
+    bool changes_ = false;
 };
 
 TEST_F(WorkerFaults, WorkerFailsAtEveryOperation) {
@@ -861,10 +913,11 @@ TEST_F(WorkerFaults, WorkerFailsAtEveryOperation) {
         UseFolders(source_, install);
         InstallJob job;
         lost_.clear();
+        changes_ = false;
         std::vector<Op> ops;
         {
-            OperationLog log(&job, [&](std::size_t index, const Op&) {
-                CheckNothingLost(install, index);
+            OperationLog log(&job, [&](std::size_t index, const Op& op) {
+                CheckNothingLost(install, index, op);
                 return index == n;
             });
             StartLikeCopyPage(job);
@@ -932,10 +985,8 @@ TEST_F(WorkerFaults, WorkerCancelledAtEveryOperation) {
         Seed(install, earlier_);
         UseFolders(source_, install);
         InstallJob job;
-        lost_.clear();
         {
             OperationLog log(&job, [&](std::size_t index, const Op&) {
-                CheckNothingLost(install, index);
                 if (index == n) {
                     Set(job.running, false);
                 }
@@ -944,7 +995,6 @@ TEST_F(WorkerFaults, WorkerCancelledAtEveryOperation) {
             StartLikeCopyPage(job);
             PlayCopyPage(job);
         }
-        EXPECT_EQ(lost_, "");
         EXPECT_EQ(job.errorText, "");
         EXPECT_EQ(job.phase.load(), 1);
         // After the last read the run has already succeeded; before it, a cancel rolls it back.

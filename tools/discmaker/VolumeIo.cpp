@@ -155,6 +155,8 @@ bool WriteVolumeFile(const std::string& volumePath, const std::vector<const Pack
             error = Describe(file->sourcePath + ": cannot be read");
             return false;
         }
+        // As cp does: the kernel may read ahead further for a file read once from start to end.
+        ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
         if (static_cast<std::uint64_t>(info.st_size) != file->size) {
             error = file->sourcePath + ": changed size since the tree was read (" + std::to_string(file->size) +
                     " bytes, now " + std::to_string(info.st_size) + ")";
