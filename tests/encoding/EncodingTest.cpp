@@ -17,9 +17,7 @@ const std::string kGameFolderBig5 = "C:\\\xb9\x43\xc0\xb8\\Veyloran";
 
 class Encoding : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_EQ(::GetACP(), 950u) << "run under wine with LANG=zh_TW.UTF-8";
-    }
+    void SetUp() override { ASSERT_EQ(::GetACP(), 950u) << "run under wine with LANG=zh_TW.UTF-8"; }
 };
 
 TEST_F(Encoding, ConvertsBothWaysBetweenBig5AndUtf8) {

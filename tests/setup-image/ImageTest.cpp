@@ -1,4 +1,5 @@
 #include <windows.h>
+// After windows.h, which it needs.
 #include <imagehlp.h>
 
 #include <gtest/gtest.h>
@@ -16,7 +17,7 @@ namespace {
 
 // DLLs that Windows resolves from its own folder whatever the search path: a DLL named beside the
 // program cannot stand in for them.
-const std::set<std::string> kSystemDlls = {"kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll",
+const std::set<std::string> kSystemDlls = {"kernel32.dll", "user32.dll",   "gdi32.dll", "shell32.dll",
                                            "ole32.dll",    "advapi32.dll", "msvcrt.dll"};
 
 class SetupImage : public ::testing::Test {

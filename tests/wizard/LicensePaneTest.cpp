@@ -47,6 +47,10 @@ struct LicenseCase {
     std::string bytes;
 };
 
+void PrintTo(const LicenseCase& c, std::ostream* out) {
+    *out << c.name << " (" << c.bytes.size() << " bytes)";
+}
+
 class LicensePane : public WizardTest, public ::testing::WithParamInterface<LicenseCase> {
 protected:
     void SetUp() override {

@@ -179,11 +179,19 @@ struct LeaveCase {
     Way way;
 };
 
-std::string CaseName(const ::testing::TestParamInfo<LeaveCase>& info) {
+std::string CaseText(const LeaveCase& c) {
     static const char* const ways[] = {"Cancel", "Esc", "CloseBox"};
-    std::string page = ui::PageName(info.param.page);
+    std::string page = ui::PageName(c.page);
     page[0] = static_cast<char>(page[0] - 'a' + 'A');
-    return page + "By" + ways[static_cast<int>(info.param.way)];
+    return page + "By" + ways[static_cast<int>(c.way)];
+}
+
+std::string CaseName(const ::testing::TestParamInfo<LeaveCase>& info) {
+    return CaseText(info.param);
+}
+
+void PrintTo(const LeaveCase& c, std::ostream* out) {
+    *out << CaseText(c);
 }
 
 class Leaving : public WizardTest, public ::testing::WithParamInterface<LeaveCase> {

@@ -37,7 +37,7 @@ void Write32(std::vector<unsigned char>& image, std::size_t at, std::uint32_t va
 }
 
 struct PeLayout {
-    std::size_t coffHeader = 0;      // the machine field, just after "PE\0\0"
+    std::size_t coffHeader = 0;  // the machine field, just after "PE\0\0"
     std::size_t optionalHeader = 0;
     std::size_t checksumField = 0;
     std::size_t resourceDirectory = 0;  // the data-directory entry of the resources
@@ -98,7 +98,8 @@ std::size_t FileOffset(const std::vector<unsigned char>& image, const PeLayout& 
 }
 
 // Entries of the resource directory at that offset: (id or name flag, target) pairs.
-bool DirectoryEntries(const std::vector<unsigned char>& image, std::size_t directory,
+bool DirectoryEntries(const std::vector<unsigned char>& image,
+                      std::size_t directory,
                       std::vector<std::pair<std::uint32_t, std::uint32_t>>& entries) {
     if (!Fits(image, directory, 16)) {
         return false;
