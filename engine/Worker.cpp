@@ -31,9 +31,11 @@ SideFileResult CopySideFile(InstallJob& job, const char* sourceName, const char*
     if (destination == platform::kInvalidFile) {
         // A skipped side file leaves the game's own copy where it was: a successful run would
         // otherwise discard the copy that was moved aside for it.
-        if (job.keptFiles.size() != keptBefore &&
-            platform::RenameFile(job.keptFiles.back().keptPath, destinationPath) == platform::MoveResult::Moved) {
-            job.keptFiles.pop_back();
+        if (job.keptFiles.size() != keptBefore) {
+            const KeptFile& kept = job.keptFiles.back();
+            if (platform::RenameFile(kept.keptPath, kept.originalPath) == platform::MoveResult::Moved) {
+                job.keptFiles.pop_back();
+            }
         }
         platform::CloseFile(source);
         return SideFileResult::Skipped;

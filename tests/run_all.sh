@@ -49,6 +49,19 @@ gtest_suite() {
   [ $failed -eq $before ] || failures+=("$name")
 }
 
+# gtest_each NAME RUNNER EXE: like gtest_suite, one process per test, for programs whose tests each
+# need a fresh process (the copy page runs once per process, as in the real program).
+gtest_each() {
+  local name=$1 runner=$2 exe=$3 suite="" line test
+  while IFS= read -r line; do
+    line=${line%$'\r'}
+    case "$line" in
+      "  "*) test=${line#  }; test=${test%% *}; gtest_suite "$name-$suite$test" "$runner" "$exe" --gtest_filter="$suite$test" ;;
+      *.*) suite=${line%% *} ;;
+    esac
+  done < <("$runner" "$exe" --gtest_list_tests 2>/dev/null)
+}
+
 # check NAME COMMAND...: one pass or one failure.
 check() {
   local name=$1 log
@@ -94,11 +107,12 @@ fi
 
 # --- Windows, x86_64, under wine64
 if check build-win64 configure_and_build "$build/win64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake"; then
-  if wine_start --display; then
+  if wine_start --xvfb; then
     gtest_suite wine-engine wine_run "$build/win64/tests/engine/engine_tests.exe"
     for exe in "$build"/win64/tests/*/*_tests.exe; do
       case "$(basename "$exe")" in
         engine_tests.exe) ;;
+        wizard_unit_tests.exe) gtest_each wine-wizard_unit wine_run "$exe" ;;
         *) [ -f "$exe" ] && gtest_suite "wine-$(basename "$exe" .exe)" wine_run "$exe" ;;
       esac
     done

@@ -60,12 +60,11 @@ HWND FindInstructionLabel(HWND page) {
     return nullptr;
 }
 
-// The hint for a game folder the registry does not know. Sent to item -1, as the page was first laid
-// out to do, it lands on the banner picture (the first of the template's controls without an id) and
-// nobody sees it. A cue banner on the edit field would not do either: the field always holds a folder,
-// so the cue never shows. The instruction line is the one text control the user reads before choosing,
-// so the hint takes its place there; the field, the Browse button and the "安裝路徑" caption still say
-// what to do.
+// The hint for a game folder the registry does not know. Sent to item -1 it would land on the banner
+// picture, the first of the template's controls without an id, and nobody would see it. A cue banner
+// on the edit field would not do either: the field always holds a folder, so the cue never shows. The
+// instruction line is the one text control the user reads before choosing, so the hint takes its place
+// there; the field, the Browse button and the "安裝路徑" caption still say what to do.
 void ShowGameFolderHint(HWND page) {
     if (HWND label = FindInstructionLabel(page)) {
         SetWindowTextA(label, kTextChooseGameFolder);
@@ -147,8 +146,7 @@ bool ReadRememberedGameFolder() {
     std::vector<char> buffer(kRegistryBufferSize, '\0');
     DWORD type = 0;
     DWORD size = kRegistryBufferSize;
-    const LONG result =
-        RegQueryValueExA(key, "default", nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
+    const LONG result = RegQueryValueExA(key, "default", nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
     RegCloseKey(key);
     if (result != ERROR_SUCCESS || type != REG_SZ) {
         return false;

@@ -309,18 +309,16 @@ bool Saw(const std::vector<Op>& ops, Operation operation, const std::string& pat
 
 // The differences between two folders, readable even for large files; empty when they are equal.
 std::string Differences(const Files& actual, const Files& expected) {
+    const auto shown = [](const std::string& bytes) {
+        return bytes.size() < 64 ? "\"" + bytes + "\"" : std::to_string(bytes.size()) + " bytes";
+    };
     std::string text;
     for (const auto& [path, bytes] : actual) {
         const auto other = expected.find(path);
         if (other == expected.end()) {
-            text += "unexpected " + path + " (" + std::to_string(bytes.size()) + " bytes); ";
+            text += "unexpected " + path + " " + shown(bytes) + "; ";
         } else if (other->second != bytes) {
-            text += path + " holds " +
-                    (bytes.size() < 64 ? "\"" + bytes + "\"" : std::to_string(bytes.size()) + " bytes") +
-                    " instead of " +
-                    (other->second.size() < 64 ? "\"" + other->second + "\""
-                                               : std::to_string(other->second.size()) + " bytes") +
-                    "; ";
+            text += path + " holds " + shown(bytes) + " instead of " + shown(other->second) + "; ";
         }
     }
     for (const auto& [path, bytes] : expected) {
@@ -918,11 +916,11 @@ protected:
     // Called inside the hook, on the worker, before each operation: were the run killed here, would
     // every earlier file survive, in place or moved aside? A successful run may let them go.
     void CheckNothingLost(const ScratchFolder& install, std::size_t index, const Op& op) {
-        // Only the operation before can have changed the folder; checking after those that change
-        // files sees every state the folder passes through.
+        // Only the operation before can have changed the folder; checking after each one that can
+        // take a name away (writes go to files that were just created) sees every state that matters.
         const bool changedBefore = changes_;
-        changes_ = op.operation == Operation::CreateForWriting || op.operation == Operation::Write ||
-                   op.operation == Operation::RemoveFile || op.operation == Operation::RenameFile;
+        changes_ = op.operation == Operation::CreateForWriting || op.operation == Operation::RemoveFile ||
+                   op.operation == Operation::RenameFile;
         if (changedBefore && !setupState.installSucceeded && lost_.empty()) {
             const std::string lost = LostEarlierFile(install, earlier_);
             if (!lost.empty()) {

@@ -57,8 +57,8 @@ struct Medium {
 
     void WriteVolume(int number, const std::vector<VolumeEntry>& entries) {
         std::string error;
-        ASSERT_TRUE(::WriteVolume(testfiles::ToUtf8(source / ("data" + std::to_string(number) + ".cab")), entries,
-                                  error))
+        ASSERT_TRUE(
+            ::WriteVolume(testfiles::ToUtf8(source / ("data" + std::to_string(number) + ".cab")), entries, error))
             << error;
     }
     void WriteDisc(bool first) {
@@ -134,10 +134,10 @@ protected:
     HWND page_ = nullptr;
 };
 
-#define CLAIM_PROCESS()                                                                    \
-    if (runsInThisProcess > 0) {                                                           \
+#define CLAIM_PROCESS()                                                                   \
+    if (runsInThisProcess > 0) {                                                          \
         GTEST_SKIP() << "a copy-page run needs a process of its own; run it by its name"; \
-    }                                                                                      \
+    }                                                                                     \
     ++runsInThisProcess
 
 TEST_F(CopyPageTest, MissingFirstDiscVolumeBlocksUntilCancel) {

@@ -55,7 +55,7 @@ HWND CreateProbe() {
         *p++ = 0;  // no creation data
     };
     item(ES_AUTOHSCROLL | WS_BORDER, 10, 100, 0x0081);  // edit
-    item(BS_PUSHBUTTON, 60, IDCANCEL, 0x0080);         // button
+    item(BS_PUSHBUTTON, 60, IDCANCEL, 0x0080);          // button
     return CreateDialogIndirectParamW(GetModuleHandleW(nullptr), dialog, nullptr, ProbeProc, 0);
 }
 

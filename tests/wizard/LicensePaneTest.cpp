@@ -76,17 +76,20 @@ TEST_P(LicensePane, HoldsTheFileUnchanged) {
     EXPECT_TRUE(style & WS_VSCROLL) << "the pane scrolls";
 }
 
-const std::string kShortBig5 = ui::ToAnsi(L"最終使用者授權合約\r\n\r\n一、本軟體之著作權屬於原作者。\r\n二、請勿散佈。\r\n");
+const std::string kShortBig5 =
+    ui::ToAnsi(L"最終使用者授權合約\r\n\r\n一、本軟體之著作權屬於原作者。\r\n二、請勿散佈。\r\n");
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, LicensePane,
-    ::testing::Values(LicenseCase{"ShortBig5", L"", File::Present, kShortBig5},
-                      LicenseCase{"LongerThanOneRead", L"", File::Present, LongBig5Text()},
-                      LicenseCase{"EmptyFile", L"", File::Present, ""},
-                      LicenseCase{"NoFile", L"", File::Absent, ""},
-                      // The medium's folder name outside ASCII: the program must still find the file
-                      // beside itself.
-                      LicenseCase{"ChineseMediumFolder", L"安裝光碟", File::Present, kShortBig5}),
-    [](const ::testing::TestParamInfo<LicenseCase>& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files,
+                         LicensePane,
+                         ::testing::Values(LicenseCase{"ShortBig5", L"", File::Present, kShortBig5},
+                                           LicenseCase{"LongerThanOneRead", L"", File::Present, LongBig5Text()},
+                                           LicenseCase{"EmptyFile", L"", File::Present, ""},
+                                           LicenseCase{"NoFile", L"", File::Absent, ""},
+                                           // The medium's folder name outside ASCII: the program must still find the
+                                           // file beside itself.
+                                           LicenseCase{"ChineseMediumFolder", L"安裝光碟", File::Present, kShortBig5}),
+                         [](const ::testing::TestParamInfo<LicenseCase>& param) {
+                             return std::string(param.param.name);
+                         });
 
 }  // namespace

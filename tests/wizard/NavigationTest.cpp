@@ -6,24 +6,29 @@
 
 using ui::PageKind;
 
+namespace {
+
+struct TextSearch {
+    const std::wstring* text;
+    bool found;
+};
+
+BOOL CALLBACK FindStaticWithText(HWND child, LPARAM lParam) {
+    auto* search = reinterpret_cast<TextSearch*>(lParam);
+    wchar_t name[16] = {};
+    GetClassNameW(child, name, 16);
+    if (lstrcmpiW(name, L"Static") == 0 && ui::Text(child) == *search->text) {
+        search->found = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
 bool PageShowsText(HWND page, const std::wstring& text) {
-    struct Search {
-        const std::wstring* text;
-        bool found;
-    } search{&text, false};
-    EnumChildWindows(
-        page,
-        [](HWND child, LPARAM lParam) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(lParam);
-            wchar_t name[16] = {};
-            GetClassNameW(child, name, 16);
-            if (lstrcmpiW(name, L"Static") == 0 && ui::Text(child) == *s->text) {
-                s->found = true;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    TextSearch search{&text, false};
+    EnumChildWindows(page, FindStaticWithText, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -198,16 +203,20 @@ class Leaving : public WizardTest, public ::testing::WithParamInterface<LeaveCas
 protected:
     void Leave(HWND page, Way way) {
         switch (way) {
-        case Way::CancelButton: ASSERT_TRUE(ui::Click(page, IDCANCEL)); break;
-        case Way::EscKey: {
-            HWND focus = ui::FocusedControl(page);
-            // The key must reach a control of the page: only the dialog manager turns it into IDCANCEL,
-            // the pages themselves take no keys.
-            ASSERT_TRUE(focus == page || IsChild(page, focus)) << "focus outside the page";
-            ASSERT_TRUE(ui::PressEscape(page));
-            break;
-        }
-        case Way::CloseBox: ASSERT_TRUE(ui::PressCloseBox(page)); break;
+            case Way::CancelButton:
+                ASSERT_TRUE(ui::Click(page, IDCANCEL));
+                break;
+            case Way::EscKey: {
+                HWND focus = ui::FocusedControl(page);
+                // The key must reach a control of the page: only the dialog manager turns it into IDCANCEL,
+                // the pages themselves take no keys.
+                ASSERT_TRUE(focus == page || IsChild(page, focus)) << "focus outside the page";
+                ASSERT_TRUE(ui::PressEscape(page));
+                break;
+            }
+            case Way::CloseBox:
+                ASSERT_TRUE(ui::PressCloseBox(page));
+                break;
         }
     }
 };
@@ -229,14 +238,20 @@ TEST_P(Leaving, LeadsToFinishThenOut) {
     EXPECT_EQ(code, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    PagesTimesWays, Leaving,
-    ::testing::Values(LeaveCase{PageKind::Welcome, Way::CancelButton}, LeaveCase{PageKind::Welcome, Way::EscKey},
-                      LeaveCase{PageKind::Welcome, Way::CloseBox}, LeaveCase{PageKind::License, Way::CancelButton},
-                      LeaveCase{PageKind::License, Way::EscKey}, LeaveCase{PageKind::License, Way::CloseBox},
-                      LeaveCase{PageKind::Folder, Way::CancelButton}, LeaveCase{PageKind::Folder, Way::EscKey},
-                      LeaveCase{PageKind::Folder, Way::CloseBox}, LeaveCase{PageKind::Ready, Way::CancelButton},
-                      LeaveCase{PageKind::Ready, Way::EscKey}, LeaveCase{PageKind::Ready, Way::CloseBox}),
-    CaseName);
+INSTANTIATE_TEST_SUITE_P(PagesTimesWays,
+                         Leaving,
+                         ::testing::Values(LeaveCase{PageKind::Welcome, Way::CancelButton},
+                                           LeaveCase{PageKind::Welcome, Way::EscKey},
+                                           LeaveCase{PageKind::Welcome, Way::CloseBox},
+                                           LeaveCase{PageKind::License, Way::CancelButton},
+                                           LeaveCase{PageKind::License, Way::EscKey},
+                                           LeaveCase{PageKind::License, Way::CloseBox},
+                                           LeaveCase{PageKind::Folder, Way::CancelButton},
+                                           LeaveCase{PageKind::Folder, Way::EscKey},
+                                           LeaveCase{PageKind::Folder, Way::CloseBox},
+                                           LeaveCase{PageKind::Ready, Way::CancelButton},
+                                           LeaveCase{PageKind::Ready, Way::EscKey},
+                                           LeaveCase{PageKind::Ready, Way::CloseBox}),
+                         CaseName);
 
 }  // namespace

@@ -23,7 +23,8 @@ std::vector<Blob> InkBlobs(const ui::Image& image) {
         const std::uint32_t p = image.at(x, y);
         int distance = 0;
         for (int shift = 0; shift < 24; shift += 8) {
-            distance += std::abs(static_cast<int>((p >> shift) & 0xFF) - static_cast<int>((background >> shift) & 0xFF));
+            distance +=
+                std::abs(static_cast<int>((p >> shift) & 0xFF) - static_cast<int>((background >> shift) & 0xFF));
         }
         return distance > 120;
     };
@@ -81,8 +82,8 @@ bool ShowsEllipsis(const ui::Image& image, std::string* why) {
             return true;
         }
     }
-    *why = "no three dots among " + std::to_string(blobs.size()) + " inked runs (text rows " +
-           std::to_string(textTop) + ".." + std::to_string(textBottom) + ")";
+    *why = "no three dots among " + std::to_string(blobs.size()) + " inked runs (text rows " + std::to_string(textTop) +
+           ".." + std::to_string(textBottom) + ")";
     return false;
 }
 

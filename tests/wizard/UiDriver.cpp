@@ -29,22 +29,25 @@ bool IsDialogWindow(HWND window) {
     return ClassName(window) == L"#32770";
 }
 
+struct WindowSearch {
+    DWORD processId;
+    std::vector<HWND> found;
+};
+
+// A real CALLBACK function: on i686 a lambda would not convert to the stdcall WNDENUMPROC.
+BOOL CALLBACK CollectWindowOfProcess(HWND window, LPARAM lParam) {
+    auto* search = reinterpret_cast<WindowSearch*>(lParam);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId) {
+        search->found.push_back(window);
+    }
+    return TRUE;
+}
+
 std::vector<HWND> TopLevelWindowsOf(DWORD processId) {
-    struct Search {
-        DWORD processId;
-        std::vector<HWND> found;
-    } search{processId, {}};
-    EnumWindows(
-        [](HWND window, LPARAM lParam) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(lParam);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == s->processId) {
-                s->found.push_back(window);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    WindowSearch search{processId, {}};
+    EnumWindows(CollectWindowOfProcess, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -65,13 +68,20 @@ bool WaitFor(const std::function<bool()>& condition, DWORD timeoutMs) {
 
 const char* PageName(PageKind kind) {
     switch (kind) {
-    case PageKind::Welcome: return "welcome";
-    case PageKind::License: return "license";
-    case PageKind::Folder: return "folder";
-    case PageKind::Ready: return "ready";
-    case PageKind::Copy: return "copy";
-    case PageKind::Finish: return "finish";
-    case PageKind::None: break;
+        case PageKind::Welcome:
+            return "welcome";
+        case PageKind::License:
+            return "license";
+        case PageKind::Folder:
+            return "folder";
+        case PageKind::Ready:
+            return "ready";
+        case PageKind::Copy:
+            return "copy";
+        case PageKind::Finish:
+            return "finish";
+        case PageKind::None:
+            break;
     }
     return "none";
 }
@@ -115,8 +125,7 @@ std::string Narrow(const std::wstring& wide) {
     const int length =
         WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
     std::string utf8(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), length, nullptr,
-                        nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), length, nullptr, nullptr);
     return utf8;
 }
 
@@ -127,8 +136,7 @@ std::string ToAnsi(const std::wstring& wide) {
     const int length =
         WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
     std::string ansi(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), ansi.data(), length, nullptr,
-                        nullptr);
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), ansi.data(), length, nullptr, nullptr);
     return ansi;
 }
 
@@ -187,8 +195,9 @@ Medium::~Medium() {
     for (const std::wstring& name : files_) {
         const std::wstring path = folder_ + L"\\" + name;
         // Setup.exe stays locked for a moment after its process has ended.
-        WaitFor([&] { return DeleteFileW(path.c_str()) || GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES; },
-                5000);
+        WaitFor(
+            [&] { return DeleteFileW(path.c_str()) || GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES; },
+            5000);
     }
     RemoveDirectoryW(folder_.c_str());
 }
@@ -224,8 +233,7 @@ Wizard::Wizard(const Medium& medium) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, temp, &startup,
-                       &info)) {
+    if (CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, temp, &startup, &info)) {
         process_ = info.hProcess;
         thread_ = info.hThread;
         processId_ = info.dwProcessId;
