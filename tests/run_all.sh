@@ -113,10 +113,12 @@ if check build-win64 configure_and_build "$build/win64" -DCMAKE_TOOLCHAIN_FILE="
       case "$(basename "$exe")" in
         engine_tests.exe) ;;
         wizard_unit_tests.exe) gtest_each wine-wizard_unit wine_run "$exe" ;;
+        ui_tests.exe) ;;  # below, with the drives and display of its own
         *) [ -f "$exe" ] && gtest_suite "wine-$(basename "$exe" .exe)" wine_run "$exe" ;;
       esac
     done
     wine_stop
+    gtest_suite wine-ui bash "$root/tests/wizard/run_ui_tests.sh" "$build/win64"
   else
     failed=$((failed + 1))
     failures+=(wine-start)

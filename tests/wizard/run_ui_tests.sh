@@ -28,6 +28,41 @@ trap 'exit 130' INT TERM
 start=$(date +%s)
 unset WINEPREFIX
 wine_start --xvfb || exit 2
+
+# The drives the scenarios need, named to the tests through the environment (a test whose drive is
+# missing skips itself):
+#   D:  a CD-ROM drive on the folder UI_CDROM_DIR; a test lays a disc out in it and changes the disc
+#       by renaming folders beside it (UI_CDROM_DIR is <dir>/current)
+#   T:  UI_SMALL_DRIVE, a 64 MiB file system: too little room for the voice pack
+#   F:  UI_FILL_DRIVE, a 1300 MiB file system that a test can fill up while the copy runs
+# The two file systems are tmpfs mounts, which need root; without it their tests are skipped.
+scratch=$(mktemp -d /tmp/ui-tests-drives.XXXXXX)
+mounts=()
+cleanup_drives() {
+    local mount
+    for mount in "${mounts[@]}"; do
+        umount "$mount" 2>/dev/null || umount -l "$mount" 2>/dev/null
+    done
+    rm -rf "$scratch"
+}
+trap 'wine_stop; cleanup_drives' EXIT
+mkdir -p "$scratch/cd/current"
+ln -sfn "$scratch/cd/current" "$WINEPREFIX/dosdevices/d:"
+wine_run reg add 'HKLM\Software\Wine\Drives' /v d: /d cdrom /f >/dev/null 2>&1
+export UI_CDROM_DIR="$scratch/cd/current"
+if [ "$(id -u)" -eq 0 ]; then
+    for drive in t:64M f:1300M; do
+        letter=${drive%%:*}
+        mkdir -p "$scratch/$letter"
+        if mount -t tmpfs -o size="${drive#*:}" "setup-ui-$letter" "$scratch/$letter" 2>/dev/null; then
+            mounts+=("$scratch/$letter")
+            ln -sfn "$scratch/$letter" "$WINEPREFIX/dosdevices/$letter:"
+        fi
+    done
+    [ -d "$WINEPREFIX/dosdevices/t:" ] && export UI_SMALL_DRIVE="T:"
+    [ -d "$WINEPREFIX/dosdevices/f:" ] && export UI_FILL_DRIVE="F:" UI_FILL_DIR="$scratch/f"
+fi
+wineserver -w
 echo "[ui] display $DISPLAY, prefix ready in $(( $(date +%s) - start )) s"
 
 wine_run "$tests" "$@"
