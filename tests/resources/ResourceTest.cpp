@@ -555,13 +555,13 @@ INSTANTIATE_TEST_SUITE_P(Pages, DialogTemplate, testing::ValuesIn(Dialogs()),
 
 // --- Bitmaps ----------------------------------------------------------------------------------------
 
-struct BitmapSpec {
+struct ExpectedBitmap {
     uint16_t id;
     int32_t width, height;
     uint16_t bits;
 };
 
-const BitmapSpec kBitmaps[] = {
+const ExpectedBitmap kBitmaps[] = {
     {131, 580, 66, 24},
     {132, 164, 314, 24},
     {133, 164, 314, 24},
@@ -588,18 +588,18 @@ size_t Stride(const BITMAPINFOHEADER& h) {
 }
 
 TEST(Bitmaps, SizesDepthsAndFormat) {
-    for (const BitmapSpec& spec : kBitmaps) {
-        SCOPED_TRACE("bitmap " + std::to_string(spec.id));
-        const Blob blob = LoadBlob(RT_BITMAP, spec.id, kChinesePrc);
+    for (const ExpectedBitmap& bitmap : kBitmaps) {
+        SCOPED_TRACE("bitmap " + std::to_string(bitmap.id));
+        const Blob blob = LoadBlob(RT_BITMAP, bitmap.id, kChinesePrc);
         BITMAPINFOHEADER h;
         ASSERT_TRUE(ReadInfoHeader(blob, h));
         EXPECT_EQ(h.biSize, sizeof(BITMAPINFOHEADER));
-        EXPECT_EQ(h.biWidth, spec.width);
-        EXPECT_EQ(h.biHeight < 0 ? -h.biHeight : h.biHeight, spec.height);
+        EXPECT_EQ(h.biWidth, bitmap.width);
+        EXPECT_EQ(h.biHeight < 0 ? -h.biHeight : h.biHeight, bitmap.height);
         EXPECT_EQ(h.biPlanes, 1);
-        EXPECT_EQ(h.biBitCount, spec.bits);
+        EXPECT_EQ(h.biBitCount, bitmap.bits);
         EXPECT_EQ(h.biCompression, static_cast<DWORD>(BI_RGB)) << "uncompressed";
-        const size_t needed = h.biSize + 4 * PaletteEntries(h) + Stride(h) * spec.height;
+        const size_t needed = h.biSize + 4 * PaletteEntries(h) + Stride(h) * bitmap.height;
         EXPECT_GE(blob.size, needed) << "pixel data cut short";
     }
 }

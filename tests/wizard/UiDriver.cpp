@@ -1,5 +1,8 @@
 #include "UiDriver.h"
 
+#include <commctrl.h>
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -223,8 +226,9 @@ bool Medium::RemoveFile(const std::wstring& name) {
 
 // --- Wizard ---------------------------------------------------------------------------------------
 
-Wizard::Wizard(const Medium& medium) {
-    const std::wstring path = medium.setupPath();
+Wizard::Wizard(const Medium& medium) : Wizard(medium.setupPath()) {}
+
+Wizard::Wizard(const std::wstring& path) {
     std::wstring commandLine = L"\"" + path + L"\"";
     // Started from elsewhere, as from a shortcut: the wizard must find its files beside itself, not
     // in the current folder.
@@ -284,6 +288,23 @@ HWND Wizard::WaitForPage(PageKind kind, DWORD timeoutMs) const {
         },
         timeoutMs);
     return ok ? found : nullptr;
+}
+
+HWND Wizard::WaitForPageWindow(PageKind kind, DWORD timeoutMs) const {
+    HWND found = nullptr;
+    WaitFor(
+        [&] {
+            for (HWND candidate : TopLevelWindowsOf(processId_)) {
+                if (IsDialogWindow(candidate) && GetWindow(candidate, GW_OWNER) == nullptr &&
+                    ClassifyPage(candidate) == kind) {
+                    found = candidate;
+                    return true;
+                }
+            }
+            return HasExited();
+        },
+        timeoutMs);
+    return found;
 }
 
 bool Wizard::WaitForExit(DWORD* exitCode, DWORD timeoutMs) const {
@@ -370,6 +391,12 @@ bool SetItemText(HWND page, int id, const std::wstring& text) {
            result != 0;
 }
 
+int ItemProgressPosition(HWND page, int id) {
+    HWND control = GetDlgItem(page, id);
+    DWORD_PTR position = 0;
+    return control != nullptr && Send(control, PBM_GETPOS, 0, 0, &position) ? static_cast<int>(position) : -1;
+}
+
 bool Click(HWND page, int id) {
     HWND control = GetDlgItem(page, id);
     return control != nullptr && PostMessageW(control, BM_CLICK, 0, 0);
@@ -435,6 +462,21 @@ bool AnswerMessageBox(HWND box, int buttonId) {
     HWND button = GetDlgItem(box, buttonId);
     return button != nullptr &&
            PostMessageW(box, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+}
+
+bool ProcessRuns(const std::wstring& exeName) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    bool found = false;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more && !found; more = Process32NextW(snapshot, &entry)) {
+        found = lstrcmpiW(entry.szExeFile, exeName.c_str()) == 0;
+    }
+    CloseHandle(snapshot);
+    return found;
 }
 
 // --- Pictures -------------------------------------------------------------------------------------

@@ -63,6 +63,8 @@ private:
 class Wizard {
 public:
     explicit Wizard(const Medium& medium);
+    // Started from any path, such as D:\Setup.exe on a disc drive.
+    explicit Wizard(const std::wstring& setupPath);
     ~Wizard();
     Wizard(const Wizard&) = delete;
     Wizard& operator=(const Wizard&) = delete;
@@ -75,6 +77,9 @@ public:
     PageKind CurrentPage(HWND* window = nullptr) const;
     // Waits until the page of that kind shows; nullptr on time-out or when the process ended.
     HWND WaitForPage(PageKind kind, DWORD timeoutMs = kTimeoutMs) const;
+    // The page's window whether it shows yet or not: a page that opens a box while it starts is still
+    // hidden behind it.
+    HWND WaitForPageWindow(PageKind kind, DWORD timeoutMs = kTimeoutMs) const;
     // Waits for the process to end and reads its exit code.
     bool WaitForExit(DWORD* exitCode, DWORD timeoutMs = kTimeoutMs) const;
 
@@ -97,6 +102,7 @@ bool IsItemChecked(HWND page, int id);
 bool IsItemEnabled(HWND page, int id);
 LONG_PTR ItemStyle(HWND page, int id);
 bool SetItemText(HWND page, int id, const std::wstring& text);
+int ItemProgressPosition(HWND page, int id);  // PBM_GETPOS of a progress bar, -1 when it cannot be read
 
 // Acting on a page. Everything is posted: a modal box that the action opens never blocks the driver.
 bool Click(HWND page, int id);    // BM_CLICK to the button, as a mouse click would
@@ -114,6 +120,9 @@ HWND FindMessageBox(HWND owner);
 HWND WaitForMessageBox(HWND owner, DWORD timeoutMs = kTimeoutMs);
 std::wstring MessageBoxText(HWND box);
 bool AnswerMessageBox(HWND box, int buttonId);
+
+// Whether a process of this program file name (such as L"ui_browser.exe") runs in the Wine session.
+bool ProcessRuns(const std::wstring& exeName);
 
 // Pixels of a screen rectangle, 0x00RRGGBB, rows from the top.
 struct Image {

@@ -1,0 +1,276 @@
+#include "WizardRun.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace demo {
+
+namespace {
+
+constexpr DWORD kSettleTimeoutMs = 10000;
+
+std::wstring ClassName(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+struct WindowSearch {
+    DWORD processId;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindowOfProcess(HWND window, LPARAM lParam) {
+    auto* search = reinterpret_cast<WindowSearch*>(lParam);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId && IsWindowVisible(window) && ClassName(window) == L"#32770") {
+        search->found.push_back(window);
+    }
+    return TRUE;
+}
+
+// The visible dialogs of the process: its pages and its message boxes.
+std::vector<HWND> DialogsOf(DWORD processId) {
+    WindowSearch search{processId, {}};
+    EnumWindows(CollectWindowOfProcess, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+// The page of that kind, or a message box, or the end of the process, whichever comes first.
+HWND WaitForPageOrBox(const SetupProcess& setup, ui::PageKind kind, HWND* box, DWORD timeoutMs) {
+    HWND page = nullptr;
+    *box = nullptr;
+    ui::WaitFor(
+        [&] {
+            HWND current = nullptr;
+            if (setup.CurrentPage(&current) == kind) {
+                page = current;
+                return true;
+            }
+            *box = setup.FindAnyMessageBox();
+            return *box != nullptr || setup.HasExited();
+        },
+        timeoutMs);
+    return page;
+}
+
+bool TakePicture(HWND page, const std::wstring& folder, int* number, const char* name) {
+    if (folder.empty()) {
+        return true;
+    }
+    const std::wstring path = PicturePath(folder, (*number)++, name);
+    if (!SavePicture({page}, path)) {
+        return false;
+    }
+    Say(std::string("picture ") + ui::Narrow(path));
+    return true;
+}
+
+}  // namespace
+
+std::vector<std::wstring> Arguments() {
+    int count = 0;
+    LPWSTR* list = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::wstring> arguments;
+    for (int i = 1; list != nullptr && i < count; ++i) {
+        arguments.emplace_back(list[i]);
+    }
+    LocalFree(list);
+    return arguments;
+}
+
+void Say(const std::string& line) {
+    std::fputs(line.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+SetupProcess::SetupProcess(const std::wstring& setupPath) {
+    std::wstring commandLine = L"\"" + setupPath + L"\"";
+    // Not the disc's own folder as the current one: wine holds the current folder open without
+    // delete sharing, and the disc change, a rename of that folder, would then fail.
+    wchar_t folder[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, folder);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (CreateProcessW(setupPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       folder[0] != L'\0' ? folder : nullptr, &startup, &info)) {
+        CloseHandle(info.hThread);
+        process_ = info.hProcess;
+        processId_ = info.dwProcessId;
+    }
+}
+
+SetupProcess::~SetupProcess() {
+    if (process_ == nullptr) {
+        return;
+    }
+    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(process_, 1);
+        WaitForSingleObject(process_, 10000);
+    }
+    CloseHandle(process_);
+}
+
+bool SetupProcess::HasExited() const {
+    return process_ == nullptr || WaitForSingleObject(process_, 0) != WAIT_TIMEOUT;
+}
+
+bool SetupProcess::WaitForExit(DWORD timeoutMs, DWORD* exitCode) const {
+    if (process_ == nullptr || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) {
+        return false;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process_, &code);
+    if (exitCode != nullptr) {
+        *exitCode = code;
+    }
+    return true;
+}
+
+ui::PageKind SetupProcess::CurrentPage(HWND* page) const {
+    for (HWND window : DialogsOf(processId_)) {
+        if (GetWindow(window, GW_OWNER) != nullptr) {
+            continue;
+        }
+        const ui::PageKind kind = ui::ClassifyPage(window);
+        if (kind != ui::PageKind::None) {
+            if (page != nullptr) {
+                *page = window;
+            }
+            return kind;
+        }
+    }
+    return ui::PageKind::None;
+}
+
+HWND SetupProcess::WaitForPage(ui::PageKind kind, DWORD timeoutMs) const {
+    HWND page = nullptr;
+    ui::WaitFor(
+        [&] {
+            HWND current = nullptr;
+            if (CurrentPage(&current) == kind) {
+                page = current;
+                return true;
+            }
+            return HasExited();
+        },
+        timeoutMs);
+    return page;
+}
+
+HWND SetupProcess::FindAnyMessageBox() const {
+    for (HWND window : DialogsOf(processId_)) {
+        if (GetWindow(window, GW_OWNER) != nullptr && ui::HasControl(window, 0xFFFF)) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+bool ChangeToSecondDisc(const std::wstring& cdFolder) {
+    const std::wstring current = cdFolder + L"\\current";
+    const std::wstring first = cdFolder + L"\\disc1";
+    const std::wstring second = cdFolder + L"\\disc2";
+    if (!MoveFileW(current.c_str(), first.c_str())) {
+        return false;
+    }
+    if (!MoveFileW(second.c_str(), current.c_str())) {
+        MoveFileW(first.c_str(), current.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool SavePicture(const std::vector<HWND>& windows, const std::wstring& path) {
+    RECT area{};
+    bool first = true;
+    for (HWND window : windows) {
+        RECT rect{};
+        if (!GetWindowRect(window, &rect)) {
+            return false;
+        }
+        if (first) {
+            area = rect;
+            first = false;
+        } else {
+            UnionRect(&area, &area, &rect);
+        }
+    }
+    ui::Image previous;
+    ui::Image last;
+    const bool settled = ui::WaitFor(
+        [&] {
+            // A round trip through each window's thread first: what it was asked to paint is painted.
+            for (HWND window : windows) {
+                DWORD_PTR ignored = 0;
+                SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+            }
+            last = ui::CaptureScreenRect(area);
+            const bool same = !last.pixels.empty() && last == previous &&
+                              std::any_of(last.pixels.begin(), last.pixels.end(),
+                                          [&](std::uint32_t p) { return p != last.pixels[0]; });
+            previous = last;
+            return same;
+        },
+        kSettleTimeoutMs);
+    // A copy page whose progress moves on between two captures is still worth its picture.
+    (void)settled;
+    return ui::SaveBmp(last, path);
+}
+
+std::wstring PicturePath(const std::wstring& folder, int number, const char* name) {
+    wchar_t prefix[8];
+    swprintf(prefix, 8, L"%02d-", number);
+    return folder + L"\\" + prefix + ui::Widen(name) + L".bmp";
+}
+
+HWND WalkToReadyPage(const SetupProcess& setup, const std::wstring& installFolder, const std::wstring& pictureFolder,
+                     int* pictureNumber, std::string* failure) {
+    auto fail = [&](const std::string& why) -> HWND {
+        HWND box = setup.FindAnyMessageBox();
+        *failure = why + (box != nullptr ? "; the wizard shows: " + ui::Narrow(ui::MessageBoxText(box)) : "");
+        return nullptr;
+    };
+    HWND box = nullptr;
+    HWND welcome = WaitForPageOrBox(setup, ui::PageKind::Welcome, &box, ui::kTimeoutMs);
+    if (welcome == nullptr) {
+        return fail("no welcome page");
+    }
+    TakePicture(welcome, pictureFolder, pictureNumber, "welcome");
+    ui::Click(welcome, kNext);
+
+    HWND license = WaitForPageOrBox(setup, ui::PageKind::License, &box, ui::kTimeoutMs);
+    if (license == nullptr) {
+        return fail("no license page after Next");
+    }
+    ui::Click(license, kAgreeBox);
+    if (!ui::WaitFor([&] { return ui::IsItemChecked(license, kAgreeBox) && ui::IsItemEnabled(license, kNext); })) {
+        return fail("the agreement box does not tick");
+    }
+    TakePicture(license, pictureFolder, pictureNumber, "license");
+    ui::Click(license, kNext);
+
+    HWND folder = WaitForPageOrBox(setup, ui::PageKind::Folder, &box, ui::kTimeoutMs);
+    if (folder == nullptr) {
+        return fail("no install-folder page after Next");
+    }
+    if (!installFolder.empty() && !ui::SetItemText(folder, kFolderEdit, installFolder)) {
+        return fail("the install folder cannot be typed in");
+    }
+    TakePicture(folder, pictureFolder, pictureNumber, "folder");
+    ui::Click(folder, kNext);
+
+    HWND ready = WaitForPageOrBox(setup, ui::PageKind::Ready, &box, ui::kTimeoutMs);
+    if (ready == nullptr) {
+        return fail("no ready page after Next on the install-folder page");
+    }
+    TakePicture(ready, pictureFolder, pictureNumber, "ready");
+    return ready;
+}
+
+}  // namespace demo

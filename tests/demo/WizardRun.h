@@ -1,0 +1,70 @@
+// One whole run of Setup.exe from outside, for the demo and the wizard benchmark: the process, its
+// pages and boxes, the forward walk, the disc change and pictures of what the user sees.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "UiDriver.h"
+
+namespace demo {
+
+// Control ids of the pages, as the templates fix them.
+inline constexpr int kAgreeBox = 1008;
+inline constexpr int kFolderEdit = 1012;
+inline constexpr int kNext = 1019;
+
+// The texts of the copy page's boxes that a run has to recognise.
+inline constexpr wchar_t kInsertDiscText[] = L"請放入第二張光碟後按確定";
+
+// The program's arguments in UTF-16: the command line's own text, never the ANSI code page's.
+std::vector<std::wstring> Arguments();
+
+// Prints a line of UTF-8 to standard output at once, so the calling script sees progress as it comes.
+void Say(const std::string& line);
+
+// Setup.exe started as from a shortcut: by its full path, from another current folder.
+class SetupProcess {
+public:
+    explicit SetupProcess(const std::wstring& setupPath);
+    ~SetupProcess();  // ends a wizard that is still running, so no run outlives its driver
+    SetupProcess(const SetupProcess&) = delete;
+    SetupProcess& operator=(const SetupProcess&) = delete;
+
+    bool started() const { return process_ != nullptr; }
+    DWORD processId() const { return processId_; }
+    bool HasExited() const;
+    bool WaitForExit(DWORD timeoutMs, DWORD* exitCode = nullptr) const;
+
+    // The visible page of the process, or None.
+    ui::PageKind CurrentPage(HWND* page = nullptr) const;
+    // nullptr on time-out or when the process has ended.
+    HWND WaitForPage(ui::PageKind kind, DWORD timeoutMs = ui::kTimeoutMs) const;
+    // A message box of the process, owned by any of its windows; nullptr when none shows.
+    HWND FindAnyMessageBox() const;
+
+private:
+    HANDLE process_ = nullptr;
+    DWORD processId_ = 0;
+};
+
+// The disc change of a CD-ROM drive on the folder <cdFolder>\current: current becomes disc1 and
+// disc2 becomes current.
+bool ChangeToSecondDisc(const std::wstring& cdFolder);
+
+// A picture of the windows once two captures in a row agree; saved as BMP. The rectangle is the
+// union of the windows, so a message box is shown over the page it belongs to.
+bool SavePicture(const std::vector<HWND>& windows, const std::wstring& path);
+
+// The forward walk from the welcome page to the ready page: Next, the agreement ticked and Next,
+// the folder (replaced when installFolder is not empty) and Next. Pictures of each page go to
+// pictureFolder as NN-name.bmp when it is not empty. Returns the ready page, or nullptr with the
+// reason in *failure.
+HWND WalkToReadyPage(const SetupProcess& setup, const std::wstring& installFolder, const std::wstring& pictureFolder,
+                     int* pictureNumber, std::string* failure);
+
+std::wstring PicturePath(const std::wstring& folder, int number, const char* name);
+
+}  // namespace demo
