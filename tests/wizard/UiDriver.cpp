@@ -479,6 +479,42 @@ bool ProcessRuns(const std::wstring& exeName) {
     return found;
 }
 
+PausedWorker::PausedWorker(HWND page) {
+    DWORD processId = 0;
+    const DWORD pageThread = GetWindowThreadProcessId(page, &processId);
+    if (pageThread == 0) {
+        return;
+    }
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != processId || entry.th32ThreadID == pageThread) {
+            continue;
+        }
+        HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
+        if (thread == nullptr) {
+            continue;
+        }
+        if (SuspendThread(thread) == static_cast<DWORD>(-1)) {
+            CloseHandle(thread);
+            continue;
+        }
+        threads_.push_back(thread);
+    }
+    CloseHandle(snapshot);
+}
+
+PausedWorker::~PausedWorker() {
+    for (HANDLE thread : threads_) {
+        ResumeThread(thread);
+        CloseHandle(thread);
+    }
+}
+
 // --- Pictures -------------------------------------------------------------------------------------
 
 Image CaptureScreenRect(const RECT& rect) {

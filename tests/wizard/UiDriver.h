@@ -124,6 +124,21 @@ bool AnswerMessageBox(HWND box, int buttonId);
 // Whether a process of this program file name (such as L"ui_browser.exe") runs in the Wine session.
 bool ProcessRuns(const std::wstring& exeName);
 
+// Holds every thread of the page's process but the one that runs the page, for as long as it lives:
+// the install worker stands still while the page goes on polling, so a test sees a moment of the run
+// on the page however fast the machine copies.
+class PausedWorker {
+public:
+    explicit PausedWorker(HWND page);
+    ~PausedWorker();
+    PausedWorker(const PausedWorker&) = delete;
+    PausedWorker& operator=(const PausedWorker&) = delete;
+    bool ok() const { return !threads_.empty(); }
+
+private:
+    std::vector<HANDLE> threads_;
+};
+
 // Pixels of a screen rectangle, 0x00RRGGBB, rows from the top.
 struct Image {
     int width = 0;
