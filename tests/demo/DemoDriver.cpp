@@ -61,7 +61,13 @@ int RunAutomatically(const std::wstring& setupPath, const std::wstring& cdFolder
         demo::Say("demo: no copy page after Next on the ready page");
         return 1;
     }
-    Picture({copy}, pictures, &number, "copy");
+    {
+        // The sample copies faster than the page polls: holding the worker for a moment lets the
+        // picture show the disc, the file and the bar.
+        ui::PausedWorker paused(copy);
+        ui::WaitFor([&] { return !ui::ItemText(copy, 1015).empty() || setup.FindAnyMessageBox() != nullptr; }, 5000);
+        Picture({copy}, pictures, &number, "copy");
+    }
 
     bool discChanged = false;
     HWND finish = nullptr;
