@@ -118,6 +118,13 @@ if check build-win64 configure_and_build "$build/win64" -DCMAKE_TOOLCHAIN_FILE="
       esac
     done
     wine_stop
+    # The disc maker's round trip: its images read back by xorriso here, its discs installed by the
+    # UI tests.
+    if [ -x "$build/native/tools/discmaker/discmaker" ] &&
+      check discmaker-roundtrip bash "$root/tests/discmaker/roundtrip.sh" "$build/native/tools/discmaker/discmaker" \
+        "$build/win64/wizard/Setup.exe" "$build/roundtrip"; then
+      export UI_ROUNDTRIP_DIR=$build/roundtrip
+    fi
     gtest_suite wine-ui bash "$root/tests/wizard/run_ui_tests.sh" "$build/win64"
   else
     failed=$((failed + 1))

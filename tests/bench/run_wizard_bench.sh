@@ -5,7 +5,8 @@
 # driver pings the copy page every 50 ms and keeps the longest time it went unanswered.
 # Two data sets: (a) 1.2 GiB in 60 files of 20 MiB, (b) 20,000 files of 1 to 16 KiB in 200 folders,
 # each packed by discmaker onto two discs whose six volumes lie in one folder (no disc prompt).
-# Every run writes into a fresh folder, the contenders alternate, and the figures are medians.
+# Every run writes into a fresh folder and is synced before the next starts, the contenders alternate,
+# and the figures are medians.
 #   bash tests/bench/run_wizard_bench.sh [WORKDIR] [ROUNDS]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -92,6 +93,8 @@ for round in $(seq 1 "$rounds"); do
       t=$("run_$contender" $set "$base-$contender")
       [ -n "$t" ] || { echo "the $contender run of the $set set failed" >&2; exit 1; }
       times[$set-$contender]+="$t "
+      # The next contender starts on a disk with nothing of this one's left to write back.
+      sync
     done
     rm -rf "$base"-*
     sync

@@ -11,34 +11,6 @@ namespace {
 
 constexpr DWORD kSettleTimeoutMs = 10000;
 
-std::wstring ClassName(HWND window) {
-    wchar_t name[64] = {};
-    GetClassNameW(window, name, 64);
-    return name;
-}
-
-struct WindowSearch {
-    DWORD processId;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectWindowOfProcess(HWND window, LPARAM lParam) {
-    auto* search = reinterpret_cast<WindowSearch*>(lParam);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == search->processId && IsWindowVisible(window) && ClassName(window) == L"#32770") {
-        search->found.push_back(window);
-    }
-    return TRUE;
-}
-
-// The visible dialogs of the process: its pages and its message boxes.
-std::vector<HWND> DialogsOf(DWORD processId) {
-    WindowSearch search{processId, {}};
-    EnumWindows(CollectWindowOfProcess, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 // The page of that kind, or a message box, or the end of the process, whichever comes first.
 HWND WaitForPageOrBox(const SetupProcess& setup, ui::PageKind kind, HWND* box, DWORD timeoutMs) {
     HWND page = nullptr;
@@ -133,7 +105,7 @@ bool SetupProcess::WaitForExit(DWORD timeoutMs, DWORD* exitCode) const {
 }
 
 ui::PageKind SetupProcess::CurrentPage(HWND* page) const {
-    for (HWND window : DialogsOf(processId_)) {
+    for (HWND window : ui::VisibleDialogsOf(processId_)) {
         if (GetWindow(window, GW_OWNER) != nullptr) {
             continue;
         }
@@ -164,7 +136,7 @@ HWND SetupProcess::WaitForPage(ui::PageKind kind, DWORD timeoutMs) const {
 }
 
 HWND SetupProcess::FindAnyMessageBox() const {
-    for (HWND window : DialogsOf(processId_)) {
+    for (HWND window : ui::VisibleDialogsOf(processId_)) {
         if (GetWindow(window, GW_OWNER) != nullptr && ui::HasControl(window, 0xFFFF)) {
             return window;
         }

@@ -93,22 +93,6 @@ protected:
         return box == nullptr ? Expect(PageKind::Finish) : nullptr;
     }
 
-    // Holds the worker until the page shows what the condition wants. A worker held inside the job's
-    // lock would hold up the page's poll as well, so a hold that shows nothing within a few polls is
-    // let go and made again.
-    bool HoldUntilShown(HWND page, CopyWatch& watch, const std::function<bool()>& shows) {
-        for (int attempt = 0; attempt < 10; ++attempt) {
-            ui::PausedWorker paused(page);
-            if (!paused.ok()) {
-                return false;
-            }
-            if (Watch(page, watch, shows, 3000)) {
-                return true;
-            }
-        }
-        return false;
-    }
-
     CdDrive drive_;
 };
 
@@ -121,7 +105,7 @@ TEST_F(TwoDiscInstall, HappyPathThroughAllSixPages) {
     // A machine may copy a disc between two polls of the page; holding the worker for a moment of
     // each disc lets the page show that moment whatever the speed.
     CopyWatch watch;
-    EXPECT_TRUE(HoldUntilShown(page, watch, [&] { return watch.Saw(kDisc1Text) && !watch.fileTexts.back().empty(); }))
+    EXPECT_TRUE(Hold(page, watch, [&] { return watch.Saw(kDisc1Text) && watch.ShowsAFile(); }))
         << watch.Describe();
     HWND prompt = CopyUntilPrompt(page, watch);
     ASSERT_TRUE(prompt);
@@ -137,7 +121,7 @@ TEST_F(TwoDiscInstall, HappyPathThroughAllSixPages) {
     // The second disc's own files start to arrive: hold the worker there until a poll shows it.
     const std::wstring disc2File = installFolder_ + L"\\Voice\\Lines4\\line0000.ogg";
     ASSERT_TRUE(ui::WaitFor([&] { return GetFileAttributesW(disc2File.c_str()) != INVALID_FILE_ATTRIBUTES; }, 60000));
-    EXPECT_TRUE(HoldUntilShown(page, watch, [&] { return watch.Saw(kDisc2Text); })) << watch.Describe();
+    EXPECT_TRUE(Hold(page, watch, [&] { return watch.Saw(kDisc2Text); })) << watch.Describe();
     HWND finish = CopyUntilFinish(page, watch);
     ASSERT_TRUE(finish);
     EXPECT_TRUE(watch.Saw(kDisc2Text)) << watch.Describe();
@@ -243,20 +227,29 @@ protected:
         EXPECT_TRUE(medium_->WriteFile(L"den.dat", pack.den) && medium_->WriteFile(L"launch.ini", pack.launch));
         return pack;
     }
+
+    // Presses Cancel while the worker is held mid-run and answers the question; the worker goes on
+    // only once the answer is in, so the run can never end beneath the question.
+    void AskToCancel(HWND page, int answer) {
+        CopyWatch watch;
+        const auto held = Hold(page, watch, [&] { return watch.ShowsAFile(); });
+        ASSERT_TRUE(held) << watch.Describe();
+        ASSERT_TRUE(ui::Click(page, IDCANCEL));
+        HWND question = ExpectBox(page, kConfirmCancelText);
+        ASSERT_TRUE(question);
+        EXPECT_TRUE(HasButtons(question, {IDYES, IDNO}));
+        Answer(question, answer);
+    }
 };
 
 TEST_F(CopyCancel, AnsweredNoChangesNothing) {
     const VoicePack pack = LayOutBusyPack();
     HWND page = WalkToCopy(medium_->setupPath(), installFolder_);
     ASSERT_TRUE(page);
-    ASSERT_TRUE(ui::Click(page, IDCANCEL));
-    HWND question = ExpectBox(page, kConfirmCancelText);
-    ASSERT_TRUE(question);
-    EXPECT_TRUE(HasButtons(question, {IDYES, IDNO}));
-    Answer(question, IDNO);
+    AskToCancel(page, IDNO);
 
-    CopyWatch watch;
     HWND box = nullptr;
+    CopyWatch watch;
     ASSERT_TRUE(Watch(page, watch, [&] {
         box = IsWindow(page) ? ui::FindMessageBox(page) : nullptr;
         return box != nullptr || wizard_->CurrentPage() == PageKind::Finish;
@@ -274,10 +267,7 @@ TEST_F(CopyCancel, AnsweredYesRollsBackToTheFinishPage) {
     const Tree before = Snapshot(installFolder_);
     HWND page = WalkToCopy(medium_->setupPath(), installFolder_);
     ASSERT_TRUE(page);
-    ASSERT_TRUE(ui::Click(page, IDCANCEL));
-    HWND question = ExpectBox(page, kConfirmCancelText);
-    ASSERT_TRUE(question) << "the run was over before Cancel: the pack is too small for this machine";
-    Answer(question, IDYES);
+    AskToCancel(page, IDYES);
 
     // The page stays, its Cancel disabled, until the worker has rolled back.
     ASSERT_TRUE(ui::WaitFor([&] { return !IsWindow(page) || !ui::IsItemEnabled(page, IDCANCEL); }));
@@ -427,6 +417,37 @@ TEST_F(CopyFailure, DiskFullMidwayRollsBack) {
     ASSERT_TRUE(finish);
     EXPECT_EQ(TreeDifference(before, Snapshot(installFolder_)), "");
     EXPECT_TRUE(CloseAndCollectOpened(finish).empty());
+}
+
+// --- Discs made by the maker's tool ---------------------------------------------------------------
+
+// The second half of the disc maker's round trip: run_all.sh packs a tree with discmaker
+// (tests/discmaker/roundtrip.sh) and names the folder in UI_ROUNDTRIP_DIR; installed from those two
+// discs, the install folder must equal the tree, file for file and byte for byte.
+TEST_F(TwoDiscInstall, DiscMakerDiscsInstallTheTreeFileForFile) {
+    const std::wstring out = Environment(L"UI_ROUNDTRIP_DIR");
+    if (out.empty()) {
+        GTEST_SKIP() << "UI_ROUNDTRIP_DIR is not set; run_all.sh packs the discs";
+    }
+    const std::wstring folder = ui::ToWindowsPath(ui::Narrow(out));
+    Tree expected = Snapshot(folder + L"\\tree");
+    ASSERT_GE(expected.size(), 8u);
+    const Tree side = Snapshot(folder + L"\\side");
+    expected["Bin\\den.dat"] = side.at("den.dat");
+    expected["Bin\\launch.ini"] = side.at("launch.ini");
+    ASSERT_TRUE(drive_.LayOutFrom(folder + L"\\discs\\disc1", folder + L"\\discs\\disc2"));
+
+    HWND page = WalkToCopy(CdDrive::SetupPath(), installFolder_);
+    ASSERT_TRUE(page);
+    CopyWatch watch;
+    HWND prompt = CopyUntilPrompt(page, watch);
+    ASSERT_TRUE(prompt);
+    ASSERT_TRUE(drive_.ChangeDisc());
+    Answer(prompt, IDOK);
+    HWND finish = CopyUntilFinish(page, watch);
+    ASSERT_TRUE(finish);
+    EXPECT_EQ(TreeDifference(expected, Snapshot(installFolder_)), "");
+    CloseAndCollectOpened(finish);
 }
 
 // --- After the run --------------------------------------------------------------------------------

@@ -490,6 +490,19 @@ void InstallTest::Answer(HWND box, int button) {
     ASSERT_TRUE(ui::WaitFor([&] { return !IsWindow(box); }));
 }
 
+std::unique_ptr<ui::PausedWorker> InstallTest::Hold(HWND page, CopyWatch& watch, const std::function<bool()>& shows) {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        auto paused = std::make_unique<ui::PausedWorker>(page);
+        if (!paused->ok()) {
+            return nullptr;
+        }
+        if (Watch(page, watch, shows, 3000)) {
+            return paused;
+        }
+    }
+    return nullptr;
+}
+
 bool InstallTest::Watch(HWND page, CopyWatch& watch, const std::function<bool()>& until, DWORD timeoutMs) {
     return ui::WaitFor(
         [&] {

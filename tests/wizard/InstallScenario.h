@@ -5,6 +5,7 @@
 #include <array>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,7 @@ struct CopyWatch {
     std::vector<int> barPositions;          // the bar, each change once
     void Sample(HWND page);
     bool Saw(const std::wstring& volumeText) const;
+    bool ShowsAFile() const { return !fileTexts.empty() && !fileTexts.back().empty(); }
     int HighestBar() const;
     std::string Describe() const;
 };
@@ -123,6 +125,11 @@ protected:
     // Waits for the box, checks its text and caption, and answers it.
     HWND ExpectBox(HWND owner, const std::wstring& text);
     void Answer(HWND box, int button);
+    // Holds the install worker (ui::PausedWorker) until the page shows what the condition wants, and
+    // keeps holding it for as long as the result lives. A worker held inside the job's lock would
+    // hold up the page's poll as well, so a hold that shows nothing within a few polls is let go and
+    // made again. Null when no hold showed it.
+    std::unique_ptr<ui::PausedWorker> Hold(HWND page, CopyWatch& watch, const std::function<bool()>& shows);
     // Samples the page into the watch until the condition holds.
     bool Watch(HWND page, CopyWatch& watch, const std::function<bool()>& until, DWORD timeoutMs = 120000);
     // Closes the finish page, checks exit code 0, and returns the lines the stand-in browser wrote.

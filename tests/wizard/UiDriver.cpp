@@ -224,6 +224,16 @@ bool Medium::RemoveFile(const std::wstring& name) {
     return DeleteFileW((folder_ + L"\\" + name).c_str()) != 0;
 }
 
+std::vector<HWND> VisibleDialogsOf(DWORD processId) {
+    std::vector<HWND> dialogs;
+    for (HWND window : TopLevelWindowsOf(processId)) {
+        if (IsWindowVisible(window) && IsDialogWindow(window)) {
+            dialogs.push_back(window);
+        }
+    }
+    return dialogs;
+}
+
 // --- Wizard ---------------------------------------------------------------------------------------
 
 Wizard::Wizard(const Medium& medium) : Wizard(medium.setupPath()) {}

@@ -34,6 +34,9 @@ std::string Narrow(const std::wstring& wide);  // UTF-8
 std::string ToAnsi(const std::wstring& wide);
 std::wstring FromAnsi(const std::string& ansi);
 
+// The visible dialogs among the process's top-level windows: its pages and its message boxes.
+std::vector<HWND> VisibleDialogsOf(DWORD processId);
+
 // A folder laid out like the first disc: Setup.exe, eula.txt, den.dat and launch.ini. Removed with
 // everything in it at the end; the wizard that ran from it must have ended by then.
 class Medium {
