@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Extraction benchmark: the engine against cp -r (1.2 GiB in 60 files of 20 MiB) and tar -xf (20,000
 # files of 1 to 16 KiB in 200 folders) on the same disk, and the same extraction under wine64.
-# Every run writes into a fresh folder (extracting into a just-deleted tree is slow here), the
-# contenders alternate, and the figures are medians.
+# Every run writes into a fresh folder (extracting into a just-deleted tree is slow here) and is synced
+# before the next starts, the contenders alternate, and the figures are medians.
 #   bash tests/bench/run_bench.sh [WORKDIR] [ROUNDS]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -66,16 +66,17 @@ stamp=$(date +%s)
 for round in $(seq 1 "$rounds"); do
   for set in large small; do
     base=$work/out-$stamp-$round-$set
-    # Alternate which contender goes first.
-    if [ $((round % 2)) -eq 1 ]; then
-      times[$set-engine]+="$(run_engine $set "$base-engine") "
-      times[$set-ref]+="$(run_reference $set "$base-ref") "
-    else
-      times[$set-ref]+="$(run_reference $set "$base-ref") "
-      times[$set-engine]+="$(run_engine $set "$base-engine") "
-    fi
-    times[$set-wine]+="$(run_wine $set "$base-wine") "
-    sync
+    # Alternate which contender goes first; each starts on a disk with nothing of the one before it
+    # left to write back.
+    if [ $((round % 2)) -eq 1 ]; then order="engine ref wine"; else order="ref engine wine"; fi
+    for contender in $order; do
+      case $contender in
+        engine) times[$set-engine]+="$(run_engine $set "$base-engine") " ;;
+        ref) times[$set-ref]+="$(run_reference $set "$base-ref") " ;;
+        wine) times[$set-wine]+="$(run_wine $set "$base-wine") " ;;
+      esac
+      sync
+    done
   done
   echo "round $round done"
 done

@@ -96,11 +96,10 @@ for round in $(seq 1 "$rounds"); do
       # The next contender starts on a disk with nothing of this one's left to write back.
       sync
     done
-    rm -rf "$base"-*
-    sync
   done
   echo "round $round done"
 done
+rm -rf "$work"/out-"$stamp"-*
 
 printf '\n%-36s %10s %10s %8s %10s %10s\n' "data set (medians, seconds)" "wizard" "bare loop" "ratio" "engine" "cp / tar"
 for set in large small; do

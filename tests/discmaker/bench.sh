@@ -4,7 +4,7 @@
 # time runs until the written data has been synced to the disk.
 # Usage: bench.sh [DISCMAKER] [ROUNDS] [WORKDIR]
 set -eu
-discmaker=${1:-build/h7-native/tools/discmaker/discmaker}
+discmaker=${1:-build/native/tools/discmaker/discmaker}
 rounds=${2:-5}
 base=${3:-${TMPDIR:-/tmp}}
 discmaker=$(realpath "$discmaker")
