@@ -6,7 +6,7 @@
 #     short bounded libFuzzer run on the volume reader
 #   x86_64 Windows build under wine64: the engine tests against the Win32 layer, the resource test,
 #     the wizard's unit tests and the wizard driven as a user meets it on a headless display
-#   i686 Windows build: the shipped Setup.exe must compile and link
+#   i686 Windows build: the shipped Setup.exe must compile and link, and build again to the same bytes
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${SETUP_BUILD_DIR:-$root/build/test}
@@ -133,7 +133,18 @@ if check build-win64 configure_and_build "$build/win64" -DCMAKE_TOOLCHAIN_FILE="
 fi
 
 # --- Windows, i686: the shipped build
-check build-i686 configure_and_build "$build/i686" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"
+if check build-i686 configure_and_build "$build/i686" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake"; then
+  # Reproducible: Setup.exe built again in another folder is the same, byte for byte.
+  rebuilt() {
+    cmake -S "$root" -B "$build/i686-again" -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" >/dev/null &&
+      cmake --build "$build/i686-again" --target Setup -j "$jobs" >/dev/null &&
+      cmp "$build/i686/wizard/Setup.exe" "$build/i686-again/wizard/Setup.exe" &&
+      echo "Setup.exe (i686): $(stat -c %s "$build/i686/wizard/Setup.exe") bytes, the same from two build folders"
+  }
+  check i686-reproducible rebuilt
+  check i686-image bash "$root/tests/setup-image/check_shipped.sh" "$build/i686/wizard/Setup.exe"
+fi
 
 echo
 [ ${#failures[@]} -eq 0 ] || echo "failed suites: ${failures[*]}"
