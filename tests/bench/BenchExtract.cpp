@@ -1,6 +1,9 @@
 // Benchmark helper: makes the benchmark's trees and volumes, and times one extraction by the engine.
-//   bench_extract make large|small TREE VOLUME   write the files of a data set and its volume
+//   bench_extract make large|small TREE VOLUME   write the files of a data set and its volume, and
+//                                                VOLUME.list: the entries in the volume's order
+//                                                ('/' between names), for the reference's archive
 //   bench_extract extract VOLUME OUTDIR          extract with the engine; prints seconds and peak memory
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -74,12 +77,28 @@ int Make(const std::string& kind, const fs::path& tree, const std::string& volum
         std::fprintf(stderr, "unknown data set %s\n", kind.c_str());
         return 2;
     }
+    // Sorted by name, as the disc maker lays out real volumes: folder after folder. The reference
+    // archive takes the same order from the list, so both write the same files in the same order.
+    // The separator sorts before every other byte, so a folder's files come before those of a folder
+    // whose name continues its own ("d1" before "d10"), as in the disc maker's walk.
+    auto key = [](std::string name) {
+        std::replace(name.begin(), name.end(), '\\', '\x01');
+        return name;
+    };
+    std::sort(entries.begin(), entries.end(),
+              [&](const VolumeEntry& a, const VolumeEntry& b) { return key(a.name) < key(b.name); });
     std::string error;
     if (!WriteVolume(volume, entries, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
-    return 0;
+    std::ofstream list(volume + ".list", std::ios::binary | std::ios::trunc);
+    for (const VolumeEntry& entry : entries) {
+        std::string name = entry.name;
+        std::replace(name.begin(), name.end(), '\\', '/');
+        list << name << '\n';
+    }
+    return list ? 0 : 1;
 }
 
 int Extract(const fs::path& volume, const std::string& outDir) {

@@ -20,13 +20,14 @@ native=$build/native/tests/bench/bench_extract
 windows=$build/win64/tests/bench/bench_extract.exe
 
 for set in large small; do
-  if [ ! -f "$work/$set.cab" ]; then
+  if [ ! -f "$work/$set.cab.list" ]; then
     echo "making the $set data set in $work"
-    rm -rf "$work/$set-tree"
+    rm -rf "$work/$set-tree" "$work/$set.tar"
     "$native" make "$set" "$work/$set-tree" "$work/$set.cab"
   fi
 done
-[ -f "$work/small.tar" ] || tar -cf "$work/small.tar" -C "$work/small-tree" .
+# The reference's archive holds the files in the volume's order.
+[ -f "$work/small.tar" ] || tar -cf "$work/small.tar" -C "$work/small-tree" --no-recursion -T "$work/small.cab.list"
 sync
 
 . "$root/scripts/wine-env.sh"

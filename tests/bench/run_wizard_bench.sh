@@ -32,9 +32,9 @@ printf 'Benchmark licence text\r\n' >"$work/eula.txt"
 printf 'den' >"$work/den.dat"
 printf '[Launch]\r\n' >"$work/launch.ini"
 for set in large small; do
-  if [ ! -f "$work/$set-medium/data6.cab" ]; then
+  if [ ! -f "$work/$set-medium/data6.cab" ] || [ ! -f "$work/$set-one.cab.list" ]; then
     echo "making the $set data set in $work"
-    rm -rf "$work/$set-tree" "$work/$set-discs" "$work/$set-medium"
+    rm -rf "$work/$set-tree" "$work/$set-discs" "$work/$set-medium" "$work/$set.tar"
     "$native" make "$set" "$work/$set-tree" "$work/$set-one.cab"
     rm -f "$work/$set-one.cab"
     "$discmaker" pack --tree "$work/$set-tree" --setup "$setup_exe" --eula "$work/eula.txt" --den "$work/den.dat" \
@@ -45,7 +45,8 @@ for set in large small; do
   fi
   cp "$setup_exe" "$work/$set-medium/Setup.exe"
 done
-[ -f "$work/small.tar" ] || tar -cf "$work/small.tar" -C "$work/small-tree" .
+# The reference's archive holds the files in the volumes' order (sorted by name, as discmaker packs them).
+[ -f "$work/small.tar" ] || tar -cf "$work/small.tar" -C "$work/small-tree" --no-recursion -T "$work/small-one.cab.list"
 sync
 
 . "$root/scripts/wine-env.sh"
