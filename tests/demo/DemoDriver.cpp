@@ -42,7 +42,7 @@ void Picture(const std::vector<HWND>& windows, const std::wstring& folder, int* 
 }
 
 int RunAutomatically(const std::wstring& setupPath, const std::wstring& cdFolder, const std::wstring& pictures) {
-    demo::SetupProcess setup(setupPath);
+    ui::Wizard setup(setupPath);
     if (!setup.started()) {
         demo::Say("demo: Setup.exe could not be started from " + ui::Narrow(setupPath));
         return 1;
@@ -110,7 +110,7 @@ int RunAutomatically(const std::wstring& setupPath, const std::wstring& cdFolder
     Picture({finish}, pictures, &number, "finish");
     ui::Click(finish, IDCANCEL);
     DWORD exitCode = 0;
-    if (!setup.WaitForExit(kExitTimeoutMs, &exitCode)) {
+    if (!setup.WaitForExit(&exitCode, kExitTimeoutMs)) {
         demo::Say("demo: Setup.exe did not end after Close on the finish page");
         return 1;
     }
@@ -119,7 +119,7 @@ int RunAutomatically(const std::wstring& setupPath, const std::wstring& cdFolder
 }
 
 int Watch(const std::wstring& setupPath, const std::wstring& cdFolder) {
-    demo::SetupProcess setup(setupPath);
+    ui::Wizard setup(setupPath);
     if (!setup.started()) {
         demo::Say("demo: Setup.exe could not be started from " + ui::Narrow(setupPath));
         return 1;
@@ -140,7 +140,7 @@ int Watch(const std::wstring& setupPath, const std::wstring& cdFolder) {
         return 1;
     }
     DWORD exitCode = 0;
-    setup.WaitForExit(INFINITE, &exitCode);
+    setup.WaitForExit(&exitCode, INFINITE);
     demo::Say("Setup.exe ended with exit code " + std::to_string(exitCode));
     return 0;
 }

@@ -12,7 +12,7 @@ namespace {
 constexpr DWORD kSettleTimeoutMs = 10000;
 
 // The page of that kind, or a message box, or the end of the process, whichever comes first.
-HWND WaitForPageOrBox(const SetupProcess& setup, ui::PageKind kind, HWND* box, DWORD timeoutMs) {
+HWND WaitForPageOrBox(const ui::Wizard& setup, ui::PageKind kind, HWND* box, DWORD timeoutMs) {
     HWND page = nullptr;
     *box = nullptr;
     ui::WaitFor(
@@ -58,90 +58,6 @@ void Say(const std::string& line) {
     std::fputs(line.c_str(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
-}
-
-SetupProcess::SetupProcess(const std::wstring& setupPath) {
-    std::wstring commandLine = L"\"" + setupPath + L"\"";
-    // Not the disc's own folder as the current one: wine holds the current folder open without
-    // delete sharing, and the disc change, a rename of that folder, would then fail.
-    wchar_t folder[MAX_PATH + 1] = {};
-    GetTempPathW(MAX_PATH + 1, folder);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (CreateProcessW(setupPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                       folder[0] != L'\0' ? folder : nullptr, &startup, &info)) {
-        CloseHandle(info.hThread);
-        process_ = info.hProcess;
-        processId_ = info.dwProcessId;
-    }
-}
-
-SetupProcess::~SetupProcess() {
-    if (process_ == nullptr) {
-        return;
-    }
-    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
-        TerminateProcess(process_, 1);
-        WaitForSingleObject(process_, 10000);
-    }
-    CloseHandle(process_);
-}
-
-bool SetupProcess::HasExited() const {
-    return process_ == nullptr || WaitForSingleObject(process_, 0) != WAIT_TIMEOUT;
-}
-
-bool SetupProcess::WaitForExit(DWORD timeoutMs, DWORD* exitCode) const {
-    if (process_ == nullptr || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) {
-        return false;
-    }
-    DWORD code = 0;
-    GetExitCodeProcess(process_, &code);
-    if (exitCode != nullptr) {
-        *exitCode = code;
-    }
-    return true;
-}
-
-ui::PageKind SetupProcess::CurrentPage(HWND* page) const {
-    for (HWND window : ui::VisibleDialogsOf(processId_)) {
-        if (GetWindow(window, GW_OWNER) != nullptr) {
-            continue;
-        }
-        const ui::PageKind kind = ui::ClassifyPage(window);
-        if (kind != ui::PageKind::None) {
-            if (page != nullptr) {
-                *page = window;
-            }
-            return kind;
-        }
-    }
-    return ui::PageKind::None;
-}
-
-HWND SetupProcess::WaitForPage(ui::PageKind kind, DWORD timeoutMs) const {
-    HWND page = nullptr;
-    ui::WaitFor(
-        [&] {
-            HWND current = nullptr;
-            if (CurrentPage(&current) == kind) {
-                page = current;
-                return true;
-            }
-            return HasExited();
-        },
-        timeoutMs);
-    return page;
-}
-
-HWND SetupProcess::FindAnyMessageBox() const {
-    for (HWND window : ui::VisibleDialogsOf(processId_)) {
-        if (GetWindow(window, GW_OWNER) != nullptr && ui::HasControl(window, 0xFFFF)) {
-            return window;
-        }
-    }
-    return nullptr;
 }
 
 bool ChangeToSecondDisc(const std::wstring& cdFolder) {
@@ -201,7 +117,7 @@ std::wstring PicturePath(const std::wstring& folder, int number, const char* nam
     return folder + L"\\" + prefix + ui::Widen(name) + L".bmp";
 }
 
-HWND WalkToReadyPage(const SetupProcess& setup, const std::wstring& installFolder, const std::wstring& pictureFolder,
+HWND WalkToReadyPage(const ui::Wizard& setup, const std::wstring& installFolder, const std::wstring& pictureFolder,
                      int* pictureNumber, std::string* failure) {
     auto fail = [&](const std::string& why) -> HWND {
         HWND box = setup.FindAnyMessageBox();

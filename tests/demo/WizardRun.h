@@ -25,31 +25,6 @@ std::vector<std::wstring> Arguments();
 // Prints a line of UTF-8 to standard output at once, so the calling script sees progress as it comes.
 void Say(const std::string& line);
 
-// Setup.exe started as from a shortcut: by its full path, from another current folder.
-class SetupProcess {
-public:
-    explicit SetupProcess(const std::wstring& setupPath);
-    ~SetupProcess();  // ends a wizard that is still running, so no run outlives its driver
-    SetupProcess(const SetupProcess&) = delete;
-    SetupProcess& operator=(const SetupProcess&) = delete;
-
-    bool started() const { return process_ != nullptr; }
-    DWORD processId() const { return processId_; }
-    bool HasExited() const;
-    bool WaitForExit(DWORD timeoutMs, DWORD* exitCode = nullptr) const;
-
-    // The visible page of the process, or None.
-    ui::PageKind CurrentPage(HWND* page = nullptr) const;
-    // nullptr on time-out or when the process has ended.
-    HWND WaitForPage(ui::PageKind kind, DWORD timeoutMs = ui::kTimeoutMs) const;
-    // A message box of the process, owned by any of its windows; nullptr when none shows.
-    HWND FindAnyMessageBox() const;
-
-private:
-    HANDLE process_ = nullptr;
-    DWORD processId_ = 0;
-};
-
 // The disc change of a CD-ROM drive on the folder <cdFolder>\current: current becomes disc1 and
 // disc2 becomes current.
 bool ChangeToSecondDisc(const std::wstring& cdFolder);
@@ -62,7 +37,7 @@ bool SavePicture(const std::vector<HWND>& windows, const std::wstring& path);
 // the folder (replaced when installFolder is not empty) and Next. Pictures of each page go to
 // pictureFolder as NN-name.bmp when it is not empty. Returns the ready page, or nullptr with the
 // reason in *failure.
-HWND WalkToReadyPage(const SetupProcess& setup, const std::wstring& installFolder, const std::wstring& pictureFolder,
+HWND WalkToReadyPage(const ui::Wizard& setup, const std::wstring& installFolder, const std::wstring& pictureFolder,
                      int* pictureNumber, std::string* failure);
 
 std::wstring PicturePath(const std::wstring& folder, int number, const char* name);

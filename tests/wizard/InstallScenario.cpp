@@ -512,6 +512,13 @@ bool InstallTest::Watch(HWND page, CopyWatch& watch, const std::function<bool()>
         timeoutMs);
 }
 
+void InstallTest::ExpectUndone(const Tree& before) {
+    HWND finish = Expect(ui::PageKind::Finish);
+    ASSERT_TRUE(finish);
+    EXPECT_EQ(TreeDifference(before, Snapshot(installFolder_)), "");
+    EXPECT_TRUE(CloseAndCollectOpened(finish).empty()) << "nothing opens after a run that did not succeed";
+}
+
 std::vector<std::string> InstallTest::CloseAndCollectOpened(HWND finish) {
     std::vector<std::string> lines;
     CloseFinishAndExpectExit(finish);

@@ -132,6 +132,9 @@ protected:
     std::unique_ptr<ui::PausedWorker> Hold(HWND page, CopyWatch& watch, const std::function<bool()>& shows);
     // Samples the page into the watch until the condition holds.
     bool Watch(HWND page, CopyWatch& watch, const std::function<bool()>& until, DWORD timeoutMs = 120000);
+    // The end of a run that did not succeed: the finish page, the install folder exactly as before
+    // the run, and nothing opened once the wizard is closed.
+    void ExpectUndone(const Tree& before);
     // Closes the finish page, checks exit code 0, and returns the lines the stand-in browser wrote.
     std::vector<std::string> CloseAndCollectOpened(HWND finish);
 

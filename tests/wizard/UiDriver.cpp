@@ -317,6 +317,15 @@ HWND Wizard::WaitForPageWindow(PageKind kind, DWORD timeoutMs) const {
     return found;
 }
 
+HWND Wizard::FindAnyMessageBox() const {
+    for (HWND window : VisibleDialogsOf(processId_)) {
+        if (GetWindow(window, GW_OWNER) != nullptr && HasControl(window, 0xFFFF)) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
 bool Wizard::WaitForExit(DWORD* exitCode, DWORD timeoutMs) const {
     if (process_ == nullptr || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) {
         return false;

@@ -83,6 +83,8 @@ public:
     // The page's window whether it shows yet or not: a page that opens a box while it starts is still
     // hidden behind it.
     HWND WaitForPageWindow(PageKind kind, DWORD timeoutMs = kTimeoutMs) const;
+    // A message box of the process, owned by any of its windows; nullptr when none shows.
+    HWND FindAnyMessageBox() const;
     // Waits for the process to end and reads its exit code.
     bool WaitForExit(DWORD* exitCode, DWORD timeoutMs = kTimeoutMs) const;
 

@@ -72,7 +72,7 @@ int main() {
         demo::Say("usage: wizard_bench SETUP_EXE INSTALL_FOLDER");
         return 2;
     }
-    demo::SetupProcess setup(arguments[0]);
+    ui::Wizard setup(arguments[0]);
     if (!setup.started()) {
         demo::Say("wizard_bench: Setup.exe could not be started");
         return 1;
@@ -117,7 +117,8 @@ int main() {
     HWND finish = nullptr;
     setup.CurrentPage(&finish);
     ui::Click(finish, IDCANCEL);
-    setup.WaitForExit(ui::kTimeoutMs);
+    DWORD exitCode = 0;
+    setup.WaitForExit(&exitCode, ui::kTimeoutMs);
 
     char line[128];
     std::snprintf(line, sizeof line, "seconds %.3f longest_answer_ms %.1f pings %ld", end - start, pinger.longestMs,
