@@ -1,7 +1,8 @@
 #!/bin/sh
 # Packing speed against cp: packs a 1.2 GiB tree with `discmaker pack --no-iso` and copies the same tree
 # with `cp -r`, alternating the two for several rounds on the same disk, and prints the medians. Each
-# time runs until the written data has been synced to the disk.
+# time runs until the written data has been synced to the disk; every run writes into a fresh folder
+# (writing again into a just-deleted tree is slow here).
 # Usage: bench.sh [DISCMAKER] [ROUNDS] [WORKDIR]
 set -eu
 discmaker=${1:-build/native/tools/discmaker/discmaker}
@@ -45,17 +46,16 @@ while [ "$r" -le "$rounds" ]; do
         sync
         start=$(now)
         if [ "$contender" = cp ]; then
-            cp -r "$work/tree" "$work/cp-out"
+            cp -r "$work/tree" "$work/cp-out-$r"
         else
             "$discmaker" pack --quiet --no-iso --tree "$work/tree" --setup "$work/Setup.exe" --eula "$work/eula.txt" \
-                --den "$work/den.dat" --launch "$work/launch.ini" --out "$work/pack-out" > /dev/null
+                --den "$work/den.dat" --launch "$work/launch.ini" --out "$work/pack-out-$r" > /dev/null
         fi
         # Until the data is on the disk: what is left in the page cache would otherwise fall on whoever
         # runs next.
         sync
         end=$(now)
         echo "$end - $start" | bc >> "$work/$contender.times"
-        rm -rf "$work/cp-out" "$work/pack-out"
     done
     r=$((r + 1))
 done
