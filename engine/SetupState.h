@@ -55,6 +55,10 @@ struct InstallJob {
     std::list<KeptFile> keptFiles;        // earlier files moved aside before they were replaced
     std::unordered_set<std::string> createdKeys;  // PathIdentityKey of every created file
     platform::Thread worker;
+    // Called on the worker's thread as its very last act, once finished is raised for good, so that
+    // whoever polls the job can look at once instead of at its next poll. Null: nobody is told.
+    void (*onFinished)(void* context) = nullptr;
+    void* onFinishedContext = nullptr;
 
     InstallJob() = default;
     ~InstallJob();

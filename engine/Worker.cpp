@@ -124,6 +124,9 @@ std::uint32_t InstallWorker(void* parameter) {
     }
     platform::ComUninitialize();
     Set(job.finished, true);
+    if (job.onFinished != nullptr) {
+        job.onFinished(job.onFinishedContext);
+    }
     return 0;
 }
 

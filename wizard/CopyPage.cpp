@@ -21,6 +21,21 @@ constexpr std::uint32_t kWorkerWaitMilliseconds = 10000;
 // the job (job.worker), which is what waits for the thread in the end.
 std::int32_t lastShownPhase = -1;
 bool discPromptShown = false;
+// Whether the poll timer is set: false while a poll runs (and its boxes are open) and after the end.
+bool pollTimerSet = false;
+
+// Posted by the worker when it is done, so that the finish page follows at once rather than up to
+// half a second later; the page then polls as a tick of its timer would.
+constexpr UINT kWorkerDone = WM_APP + 1;
+
+void TellPageWorkerIsDone(void* page) {
+    dialogs::PostToPage(static_cast<HWND>(page), kWorkerDone);
+}
+
+void SetPollTimer(HWND page) {
+    dialogs::StartTimer(page, kPollMilliseconds);
+    pollTimerSet = true;
+}
 
 INT_PTR StartCopy(HWND page, InstallJob& job) {
     dialogs::SetPageIcon(page);
@@ -47,6 +62,8 @@ INT_PTR StartCopy(HWND page, InstallJob& job) {
         Set(job.running, false);
         return TRUE;
     }
+    job.onFinished = TellPageWorkerIsDone;
+    job.onFinishedContext = page;
     if (!StartInstallWorker(job)) {
         // Without a worker, finished would never come and the page would poll for ever. Nothing has
         // been written and nothing can be: say so with the engine's own write-failure text, and stay
@@ -55,7 +72,7 @@ INT_PTR StartCopy(HWND page, InstallJob& job) {
         dialogs::ShowMessage(page, kTextWriteFailed, MB_OK | MB_ICONERROR);
         return TRUE;
     }
-    dialogs::StartTimer(page, kPollMilliseconds);
+    SetPollTimer(page);
     return FALSE;
 }
 
@@ -101,6 +118,7 @@ void ShowProgress(HWND page, InstallJob& job) {
 // while one of the poll's own boxes is open.
 INT_PTR Poll(HWND page, InstallJob& job, WPARAM wParam) {
     dialogs::StopTimer(page);
+    pollTimerSet = false;
     if (Get(job.finished)) {
         // errorText is complete before finished is raised.
         if (!job.errorText.empty()) {
@@ -117,7 +135,7 @@ INT_PTR Poll(HWND page, InstallJob& job, WPARAM wParam) {
     } else {
         ShowProgress(page, job);
     }
-    dialogs::StartTimer(page, kPollMilliseconds);
+    SetPollTimer(page);
     return FALSE;
 }
 
@@ -152,6 +170,10 @@ INT_PTR CALLBACK CopyPageProc(HWND page, UINT message, WPARAM wParam, LPARAM /*l
             return StartCopy(page, job);
         case WM_TIMER:
             return Poll(page, job, wParam);
+        case kWorkerDone:
+            // A poll under way (one of its boxes is open) sets the timer again when it is over, and
+            // its next tick ends the page; polls never overlap.
+            return pollTimerSet ? Poll(page, job, 0) : TRUE;
         case WM_COMMAND:
             return LOWORD(wParam) == IDCANCEL ? Cancel(page, job, wParam) : FALSE;
         case WM_DESTROY:

@@ -77,6 +77,10 @@ void StopTimer(HWND page) {
     ::KillTimer(page, 0);
 }
 
+void PostToPage(HWND page, UINT message) {
+    ::PostMessageA(page, message, 0, 0);
+}
+
 int ShowMessage(HWND owner, const std::string& ansiText, UINT flags) {
     return ::MessageBoxA(owner, ansiText.c_str(), kTextBoxTitle, flags);
 }

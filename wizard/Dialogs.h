@@ -30,6 +30,8 @@ void SetProgressRange(HWND page, int id, int low, int high);
 void SetProgressPosition(HWND page, int id, int position);
 void StartTimer(HWND page, UINT milliseconds);  // timer id 0
 void StopTimer(HWND page);
+// Queues a message for the page from any thread; the page's own message loop delivers it.
+void PostToPage(HWND page, UINT message);
 
 // A modal box owned by the page, with the wizard's title; returns the button pressed.
 int ShowMessage(HWND owner, const std::string& ansiText, UINT flags);

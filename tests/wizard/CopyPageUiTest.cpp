@@ -143,10 +143,7 @@ TEST_F(TwoDiscInstall, HappyPathThroughAllSixPages) {
 TEST_F(TwoDiscInstall, AllSixVolumesOnTheFirstDiscNeedNoPrompt) {
     const VoicePack pack = SamplePack();
     ASSERT_TRUE(drive_.LayOut(pack, true));
-    HWND page = WalkToCopy(CdDrive::SetupPath(), installFolder_);
-    ASSERT_TRUE(page);
-    CopyWatch watch;
-    HWND finish = CopyUntilFinish(page, watch);
+    HWND finish = InstallFromReady(WalkToReady(CdDrive::SetupPath(), installFolder_));
     ASSERT_TRUE(finish);
     EXPECT_EQ(TreeDifference(pack.Installed(), Snapshot(installFolder_)), "");
     ExpectPostInstallPage(CloseAndCollectOpened(finish), installFolder_, false);
@@ -456,9 +453,7 @@ protected:
             ASSERT_TRUE(medium_->WriteFile(L"data" + std::to_wstring(i + 1) + L".cab", pack.VolumeBytes(i)));
         }
         ASSERT_TRUE(medium_->WriteFile(L"den.dat", pack.den) && medium_->WriteFile(L"launch.ini", pack.launch));
-        HWND page = WalkToCopy(medium_->setupPath(), installFolder_);
-        ASSERT_TRUE(page);
-        HWND finish = Expect(PageKind::Finish);
+        HWND finish = InstallFromReady(WalkToReady(medium_->setupPath(), installFolder_));
         ASSERT_TRUE(finish);
         EXPECT_EQ(TreeDifference(pack.Installed(), Snapshot(installFolder_)), "");
         ExpectPostInstallPage(CloseAndCollectOpened(finish), installFolder_, localPage);

@@ -475,6 +475,20 @@ HWND InstallTest::WalkToCopy(const std::wstring& setupPath, const std::wstring& 
     return page == nullptr ? nullptr : Go(page, kNext, ui::PageKind::Copy);
 }
 
+HWND InstallTest::InstallFromReady(HWND ready) {
+    if (ready == nullptr || !ui::Click(ready, kNext)) {
+        ADD_FAILURE() << "no ready page to go on from";
+        return nullptr;
+    }
+    HWND box = nullptr;
+    EXPECT_TRUE(ui::WaitFor([&] {
+        box = wizard_->FindAnyMessageBox();
+        return box != nullptr || wizard_->CurrentPage() == ui::PageKind::Finish || wizard_->HasExited();
+    }, 120000)) << wizard_->Describe();
+    EXPECT_EQ(box, nullptr) << "a box on the way: \"" << ui::Narrow(ui::MessageBoxText(box)) << "\"";
+    return box == nullptr ? Expect(ui::PageKind::Finish) : nullptr;
+}
+
 HWND InstallTest::ExpectBox(HWND owner, const std::wstring& text) {
     HWND box = ui::WaitForMessageBox(owner);
     EXPECT_NE(box, nullptr) << "no box \"" << ui::Narrow(text) << "\"; " << wizard_->Describe();
