@@ -93,6 +93,22 @@ protected:
         return box == nullptr ? Expect(PageKind::Finish) : nullptr;
     }
 
+    // Lays the pack out, copies the first disc and answers the prompt with OK while the first disc is
+    // still in: returns the retry box that follows, and the copy page in page.
+    HWND OkWithTheFirstDiscIn(const VoicePack& pack, HWND* page) {
+        EXPECT_TRUE(drive_.LayOut(pack));
+        *page = WalkToCopy(CdDrive::SetupPath(), installFolder_);
+        CopyWatch watch;
+        HWND prompt = *page != nullptr ? CopyUntilPrompt(*page, watch) : nullptr;
+        if (prompt == nullptr) {
+            return nullptr;
+        }
+        Answer(prompt, IDOK);
+        HWND retry = ExpectBox(*page, kRetryDisc2Text);
+        EXPECT_TRUE(retry == nullptr || HasButtons(retry, {IDRETRY, IDCANCEL}));
+        return retry;
+    }
+
     CdDrive drive_;
 };
 
@@ -152,17 +168,9 @@ TEST_F(TwoDiscInstall, AllSixVolumesOnTheFirstDiscNeedNoPrompt) {
 // OK before the disc is changed: the retry box; Retry after the change goes on with the second disc.
 TEST_F(TwoDiscInstall, OkBeforeTheDiscChangeShowsTheRetryBox) {
     const VoicePack pack = SamplePack();
-    ASSERT_TRUE(drive_.LayOut(pack));
-    HWND page = WalkToCopy(CdDrive::SetupPath(), installFolder_);
-    ASSERT_TRUE(page);
-    CopyWatch watch;
-    HWND prompt = CopyUntilPrompt(page, watch);
-    ASSERT_TRUE(prompt);
-    Answer(prompt, IDOK);
-
-    HWND retry = ExpectBox(page, kRetryDisc2Text);
+    HWND page = nullptr;
+    HWND retry = OkWithTheFirstDiscIn(pack, &page);
     ASSERT_TRUE(retry);
-    EXPECT_TRUE(HasButtons(retry, {IDRETRY, IDCANCEL}));
     // Retry with the first disc still in: the same box again.
     Answer(retry, IDRETRY);
     retry = ExpectBox(page, kRetryDisc2Text);
@@ -170,6 +178,7 @@ TEST_F(TwoDiscInstall, OkBeforeTheDiscChangeShowsTheRetryBox) {
 
     ASSERT_TRUE(drive_.ChangeDisc());
     Answer(retry, IDRETRY);
+    CopyWatch watch;
     HWND finish = CopyUntilFinish(page, watch);
     ASSERT_TRUE(finish);
     EXPECT_EQ(TreeDifference(pack.Installed(), Snapshot(installFolder_)), "");
@@ -181,14 +190,8 @@ TEST_F(TwoDiscInstall, OkBeforeTheDiscChangeShowsTheRetryBox) {
 TEST_F(TwoDiscInstall, RetryBoxGivenUpRollsBack) {
     ASSERT_TRUE(WriteTree(installFolder_, EarlierGameFiles()));
     const Tree before = Snapshot(installFolder_);
-    ASSERT_TRUE(drive_.LayOut(SamplePack()));
-    HWND page = WalkToCopy(CdDrive::SetupPath(), installFolder_);
-    ASSERT_TRUE(page);
-    CopyWatch watch;
-    HWND prompt = CopyUntilPrompt(page, watch);
-    ASSERT_TRUE(prompt);
-    Answer(prompt, IDOK);
-    HWND retry = ExpectBox(page, kRetryDisc2Text);
+    HWND page = nullptr;
+    HWND retry = OkWithTheFirstDiscIn(SamplePack(), &page);
     ASSERT_TRUE(retry);
     Answer(retry, IDCANCEL);
 
