@@ -34,33 +34,23 @@ sync
 wine_start
 trap wine_stop EXIT
 
-now() { date +%s.%N; }
-median() { sort -g | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+. "$root/tests/bench/bench-lib.sh"
 declare -A times
 # The runs happen in command substitutions, so their peak memory goes through files.
 rm -f "$work/peaks-native" "$work/peaks-wine"
 run_engine() {  # data set, output folder
-  local start end out
+  local start out
   start=$(now)
   out=$("$native" extract "$work/$1.cab" "$2")
-  end=$(now)
+  seconds_since "$start"
   echo "$out" | awk '{print $4}' >>"$work/peaks-native"
-  awk -v a="$start" -v b="$end" 'BEGIN {printf "%.3f", b - a}'
 }
 run_wine() {
-  local start end out
+  local start out
   start=$(now)
   out=$(wine_run "$windows" extract "Z:$work/$1.cab" "Z:$2" | tr -d '\r')
-  end=$(now)
+  seconds_since "$start"
   echo "$out" | awk '{print $4}' >>"$work/peaks-wine"
-  awk -v a="$start" -v b="$end" 'BEGIN {printf "%.3f", b - a}'
-}
-run_reference() {  # data set, output folder
-  local start end
-  start=$(now)
-  if [ "$1" = large ]; then cp -r "$work/large-tree" "$2"; else mkdir -p "$2" && tar -xf "$work/small.tar" -C "$2"; fi
-  end=$(now)
-  awk -v a="$start" -v b="$end" 'BEGIN {printf "%.3f", b - a}'
 }
 
 stamp=$(date +%s)

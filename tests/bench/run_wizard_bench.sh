@@ -54,8 +54,7 @@ unset WINEPREFIX
 wine_start --xvfb
 trap wine_stop EXIT
 
-now() { date +%s.%N; }
-median() { sort -g | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+. "$root/tests/bench/bench-lib.sh"
 field() { awk -v k="$1" '{for (i = 1; i < NF; ++i) if ($i == k) print $(i + 1)}'; }
 declare -A times
 longest=0
@@ -75,13 +74,6 @@ run_native() {  # the engine, volume after volume, as the worker goes
     total=$(awk -v a="$total" -v b="$s" 'BEGIN {print a + b}')
   done
   echo "$total"
-}
-run_reference() {
-  local start end
-  start=$(now)
-  if [ "$1" = large ]; then cp -r "$work/large-tree" "$2"; else mkdir -p "$2" && tar -xf "$work/small.tar" -C "$2"; fi
-  end=$(now)
-  awk -v a="$start" -v b="$end" 'BEGIN {printf "%.3f", b - a}'
 }
 
 rm -f "$work/answers"

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "FolderDriver.h"
 #include "VolumeWriter.h"
 
 namespace {
@@ -538,18 +539,7 @@ std::vector<std::string> InstallTest::CloseAndCollectOpened(HWND finish) {
     CloseFinishAndExpectExit(finish);
     // Setup.exe has ended, so every program it started through the shell is running or done by now.
     EXPECT_TRUE(ui::WaitFor([] { return !ui::ProcessRuns(L"ui_browser.exe"); }));
-    HANDLE log = CreateFileW(browserLog_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (log == INVALID_HANDLE_VALUE) {
-        return lines;
-    }
-    std::string text;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(log, chunk, sizeof chunk, &got, nullptr) && got > 0) {
-        text.append(chunk, got);
-    }
-    CloseHandle(log);
+    const std::string text = folderui::ReadWholeFile(browserLog_);
     size_t start = 0;
     for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
         lines.push_back(text.substr(start, end - start));
